@@ -1,0 +1,3 @@
+#include "Converter.h"
+
+int main(int argc, char** argv) { return runConverter(argc, argv); }
