@@ -19,6 +19,9 @@
 // are compacted by every owner of per-slot storage, then the layout itself
 // compacts the same way in settle(): walking each list from its end, every
 // empty slot takes the list's last entry and the list shrinks by one.
+//
+// Const operations (lookups, indexAt, positionOf, stencil) may run on many
+// threads at once; operations that add tiles or slots run on one thread.
 
 #include <cstdint>
 #include <deque>
