@@ -24,9 +24,11 @@ std::string corixRoot();
 // gives what was collected.
 std::vector<std::string> listDirectory(const std::string& dir);
 
-// The whole file as text. Line ends "\r\n" become "\n", as text-mode reading
-// does, so the result may be shorter than the file. A file whose status, open
-// or read fails throws "Error loading file " + path + ": " + the system's text.
+// The whole regular file as text. Line ends "\r\n" become "\n", as text-mode
+// reading does, so the result may be shorter than the file. A file whose
+// status cannot be read, that cannot be opened or read, throws "Error loading
+// file " + path + ": " + the system's text (for a directory "Is a directory",
+// for a device or pipe "Invalid argument").
 std::string readFile(const std::string& path);
 
 // Every "\" becomes "/".

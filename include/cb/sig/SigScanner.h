@@ -42,7 +42,9 @@ struct SigSyntaxError : std::exception {
 
 class SigScanner {
 public:
+    // The scanner reads `text` in place: it must outlive the scanner.
     explicit SigScanner(const std::string& text) : text_(text) {}
+    explicit SigScanner(std::string&&) = delete;
     // The next token; throws SigSyntaxError where no token starts.
     SigLexeme next();
 
