@@ -52,20 +52,6 @@ TEST(SigNode, DefaultApplyVisitsNonNullChildrenInOrder) {
     EXPECT_EQ(5, destroyed);  // every owned descendant, null slots skipped
 }
 
-TEST(SigNode, BaseDefaults) {
-    Cbp::Node node;
-    EXPECT_EQ("", node.name());
-    EXPECT_EQ("", node.kind());
-    EXPECT_EQ("", node.text());
-    EXPECT_EQ(0, node.childCount());
-    EXPECT_STREQ("Node", node.className());
-    EXPECT_EQ(nullptr, node.childAs<Cbp::StringConstant>(0));
-    Cbp::StringConstant constant("Master Voxel Size");
-    EXPECT_EQ("Master Voxel Size", constant.text());
-    EXPECT_EQ("", constant.name());
-    EXPECT_EQ(0, constant.childCount());
-}
-
 TEST(SigNode, DumpWritesAnIndentedOutline) {
     auto group = Cbp::adopt(std::make_unique<Cbp::EnumGroupDecl>(), std::make_unique<Cbp::StringConstant>("Mode"),
                             Cbp::adopt(std::make_unique<Cbp::EnumGroupDeclBlock>(),
