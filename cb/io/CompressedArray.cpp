@@ -74,7 +74,7 @@ void inflatePieces(const Table& table, const zt::array1<uint8_t>& data, void* el
     uint8_t* destination = static_cast<uint8_t*>(elements);
     const int64_t pieces = table.count() / zt::kPieceTableStride;
     zt::parallel_errors errors;
-#pragma omp parallel for schedule(dynamic, 1)
+#pragma omp parallel for schedule(dynamic, 1) if (pieces > 1)
     for (int64_t k = 0; k < pieces; ++k) {
         errors.capture([&] {
             const uint64_t count = pieceElements(table, k, elementSize);
@@ -134,7 +134,7 @@ void writeCompressedArray(ZtpOutput& out, const void* elements, int64_t count, s
     const int threads = omp_get_max_threads();
     zt::compression_buffer buffer(uint32_t(threads), fullPieces + (remainder > 0 ? 1 : 0));
     zt::parallel_errors errors;
-#pragma omp parallel for schedule(dynamic, 1) num_threads(threads)
+#pragma omp parallel for schedule(dynamic, 1) num_threads(threads) if (fullPieces > 1)
     for (int64_t k = 0; k < fullPieces; ++k) {
         errors.capture([&] {
             buffer.setPieceBytes(k, elements, elementSize, k * kCompressedChunkSize, kCompressedChunkSize,

@@ -116,7 +116,8 @@ void compression_buffer::finish() {
     }
     data_.resize(int64_t(offset));
     const int64_t pieces = pieceCount();
-#pragma omp parallel for schedule(dynamic, 1) num_threads(threads_)
+// A team for a single piece would cost more than the copy.
+#pragma omp parallel for schedule(dynamic, 1) num_threads(threads_) if (pieces > 1)
     for (int64_t k = 0; k < pieces; ++k) {
         const array1<uint8_t>& bytes = pieces_[size_t(k)];
         if (!bytes.empty()) std::memcpy(data_.data() + entry(k, kPieceOffset), bytes.data(), size_t(bytes.count()));

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <exception>
 #include <functional>
 #include <string>
@@ -30,11 +31,17 @@ class InputFile {
 public:
     explicit InputFile(const std::vector<uint8_t>& bytes, int32_t version = Cb::kZtpVersion)
         : path_(dir_.file("input.ztp")) {
-        testsupport::writeFile(path_, bytes);
-        in_ = Cb::ZtpInput(Cb::openFile(path_, "rb"), path_, version);
+        reopen(bytes, version);
     }
     explicit InputFile(const testsupport::ByteBuilder& bytes, int32_t version = Cb::kZtpVersion)
         : InputFile(bytes.data(), version) {}
+
+    // Replaces the file's bytes and reads them from the start.
+    void reopen(const std::vector<uint8_t>& bytes, int32_t version = Cb::kZtpVersion) {
+        in_.close();
+        testsupport::writeFile(path_, bytes);
+        in_ = Cb::ZtpInput(Cb::openFile(path_, "rb"), path_, version);
+    }
 
     Cb::ZtpInput& in() { return in_; }
     const std::string& path() const { return path_; }
@@ -58,30 +65,49 @@ inline std::vector<uint8_t> bytesWritten(const std::function<void(Cb::ZtpOutput&
     return testsupport::readBytes(path);
 }
 
-// The error of `read` over the first `cut` bytes of `bytes`.
-inline std::string errorAtCut(const std::vector<uint8_t>& bytes, size_t cut,
-                              const std::function<void(Cb::ZtpInput&)>& read) {
-    InputFile file(std::vector<uint8_t>(bytes.begin(), bytes.begin() + std::ptrdiff_t(cut)));
-    return errorOf([&] { read(file.in()); });
-}
-
 // Field boundaries of an encoding: cuts before `end` fail with `error`.
 struct Field {
     size_t end;
     std::string error;
 };
 
-// Cuts `bytes` at every position and checks that each read fails with the
-// error of the field the cut falls in; the whole bytes must read cleanly.
+// Checks that an operation stopped after each of the first `size` bytes
+// fails with the error of the field that byte belongs to, and that it
+// succeeds with all `size` bytes.
+inline void expectFieldErrors(size_t size, const std::vector<Field>& fields,
+                              const std::function<std::string(size_t)>& errorAt) {
+    ASSERT_EQ(size, fields.back().end);
+    size_t field = 0;
+    for (size_t stop = 0; stop < size; ++stop) {
+        while (stop >= fields[field].end) ++field;
+        EXPECT_EQ(fields[field].error, errorAt(stop)) << "stopped at byte " << stop;
+    }
+    EXPECT_EQ("<no error>", errorAt(size));
+}
+
+// Reads `bytes` cut at every position.
 inline void expectCutErrors(const std::vector<uint8_t>& bytes, const std::vector<Field>& fields,
                             const std::function<void(Cb::ZtpInput&)>& read) {
-    ASSERT_EQ(bytes.size(), fields.back().end);
-    size_t field = 0;
-    for (size_t cut = 0; cut < bytes.size(); ++cut) {
-        while (cut >= fields[field].end) ++field;
-        EXPECT_EQ(fields[field].error, errorAtCut(bytes, cut, read)) << "cut at byte " << cut;
-    }
-    EXPECT_EQ("<no error>", errorAtCut(bytes, bytes.size(), read));
+    InputFile file(bytes);
+    expectFieldErrors(bytes.size(), fields, [&](size_t cut) {
+        file.reopen(std::vector<uint8_t>(bytes.begin(), bytes.begin() + std::ptrdiff_t(cut)));
+        return errorOf([&] { read(file.in()); });
+    });
+}
+
+// The error of `write` into a stream that takes no more than `limit` bytes.
+inline std::string errorAtWriteLimit(size_t limit, const std::function<void(Cb::ZtpOutput&)>& write) {
+    std::vector<char> memory(limit + 1);
+    FILE* file = fmemopen(memory.data(), memory.size() - 1, "w");
+    if (!file) return "<fmemopen failed>";
+    std::setvbuf(file, nullptr, _IONBF, 0);
+    Cb::ZtpOutput out(Cb::FilePtr(file), "memory");
+    return errorOf([&] { write(out); });
+}
+
+// Writes into streams that fill up after every possible byte count.
+inline void expectWriteLimitErrors(const std::vector<Field>& fields, const std::function<void(Cb::ZtpOutput&)>& write) {
+    expectFieldErrors(fields.back().end, fields, [&](size_t limit) { return errorAtWriteLimit(limit, write); });
 }
 
 }  // namespace iotest
