@@ -25,31 +25,28 @@ constexpr uint32_t kRemainderPieceTag = 0;
 
 using Table = zt::array1<uint64_t>;
 
-uint64_t field(const Table& table, int64_t piece, zt::PieceField f) {
-    return table[piece * zt::kPieceTableStride + f];
-}
-
 // Elements a piece fills: a raw piece its whole elements, a zlib piece its
 // raw count.
 uint64_t pieceElements(const Table& table, int64_t piece, uint64_t elementSize) {
-    const uint64_t raw = field(table, piece, zt::kPieceRawCount);
-    return raw == zt::kRawPiece ? field(table, piece, zt::kPieceStoredSize) / elementSize : raw;
+    const uint64_t raw = zt::pieceField(table, piece, zt::kPieceRawCount);
+    return raw == zt::kRawPiece ? zt::pieceField(table, piece, zt::kPieceStoredSize) / elementSize : raw;
 }
 
 // Every piece is checked before anything is allocated or inflated, so that
 // the parallel inflate writes only inside the array and each element once.
 void checkPieces(const Table& table, uint64_t dataSize, uint64_t count, uint64_t elementSize) {
     if (table.count() % zt::kPieceTableStride != 0)
-        throw ztx::base(zt::cat(kReadFailure, ": its piece table holds ", table.count(), " values, not four per piece"));
+        throw ztx::base(
+            zt::cat(kReadFailure, ": its piece table holds ", table.count(), " values, not four per piece"));
     const int64_t pieces = table.count() / zt::kPieceTableStride;
     std::vector<std::pair<uint64_t, uint64_t>> spans;  // first element, element count
     spans.reserve(size_t(pieces));
     for (int64_t k = 0; k < pieces; ++k) {
         auto invalid = [k](const char* reason) { return ztx::base(zt::cat(kReadFailure, ": piece ", k, reason)); };
-        const uint64_t offset = field(table, k, zt::kPieceOffset);
-        const uint64_t stored = field(table, k, zt::kPieceStoredSize);
-        const uint64_t raw = field(table, k, zt::kPieceRawCount);
-        const uint64_t start = field(table, k, zt::kPieceStart);
+        const uint64_t offset = zt::pieceField(table, k, zt::kPieceOffset);
+        const uint64_t stored = zt::pieceField(table, k, zt::kPieceStoredSize);
+        const uint64_t raw = zt::pieceField(table, k, zt::kPieceRawCount);
+        const uint64_t start = zt::pieceField(table, k, zt::kPieceStart);
         if (offset > dataSize || stored > dataSize - offset) throw invalid(" lies outside the data");
         if (raw == zt::kRawPiece && stored % elementSize != 0) throw invalid(" holds a partial element");
         if (raw != zt::kRawPiece && raw > zt::maxInflatedSize(stored) / elementSize)
@@ -79,10 +76,10 @@ void inflatePieces(const Table& table, const zt::array1<uint8_t>& data, void* el
         errors.capture([&] {
             const uint64_t count = pieceElements(table, k, elementSize);
             if (count == 0) return;
-            const uint8_t* source = data.data() + field(table, k, zt::kPieceOffset);
-            const uint64_t stored = field(table, k, zt::kPieceStoredSize);
-            uint8_t* first = destination + field(table, k, zt::kPieceStart) * elementSize;
-            if (field(table, k, zt::kPieceRawCount) == zt::kRawPiece)
+            const uint8_t* source = data.data() + zt::pieceField(table, k, zt::kPieceOffset);
+            const uint64_t stored = zt::pieceField(table, k, zt::kPieceStoredSize);
+            uint8_t* first = destination + zt::pieceField(table, k, zt::kPieceStart) * elementSize;
+            if (zt::pieceField(table, k, zt::kPieceRawCount) == zt::kRawPiece)
                 std::copy_n(source, stored, first);
             else
                 zt::decompressBuffer(source, stored, first, count * elementSize);

@@ -71,7 +71,8 @@ int64_t ZtpInput::remaining() const {
 
 void ZtpInput::seek(int64_t offset) {
     if (offset < 0 || offset > size_)
-        throw ztx::base(zt::cat("Cannot seek to offset ", offset, " in ", name(), ": the file holds ", size_, " bytes"));
+        throw ztx::base(
+            zt::cat("Cannot seek to offset ", offset, " in ", name(), ": the file holds ", size_, " bytes"));
     ZtpStream::seek(offset);
 }
 

@@ -22,6 +22,11 @@ constexpr uint64_t kRawPiece = ~uint64_t(0);
 constexpr int64_t kPieceTableStride = 4;
 enum PieceField : int64_t { kPieceOffset = 0, kPieceStoredSize = 1, kPieceRawCount = 2, kPieceStart = 3 };
 
+// One value of a piece table (the compression buffer's, or one read from a file).
+inline uint64_t pieceField(const array1<uint64_t>& table, int64_t piece, PieceField field) {
+    return table[piece * kPieceTableStride + field];
+}
+
 // Inputs below this many bytes are stored raw: zlib's overhead would not pay.
 constexpr uint64_t kMinCompressSize = 256;
 // zlib's one-shot calls take 32-bit sizes.
@@ -52,7 +57,7 @@ public:
     uint32_t threads() const { return threads_; }
     int64_t pieceCount() const { return int64_t(pieces_.size()); }
     const array1<uint64_t>& table() const { return table_; }
-    uint64_t entry(int64_t piece, PieceField field) const { return table_[piece * kPieceTableStride + field]; }
+    uint64_t entry(int64_t piece, PieceField field) const { return pieceField(table_, piece, field); }
     const array1<uint32_t>& tags() const { return tags_; }
     const array1<uint8_t>& pieceBytes(int64_t piece) const { return pieces_[size_t(piece)]; }
     // The joined pieces, valid after finish().

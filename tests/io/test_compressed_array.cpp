@@ -63,7 +63,8 @@ zt::array1<T> readCompressed(const std::vector<uint8_t>& bytes) {
 
 template <class T>
 bool same(const zt::array1<T>& a, const zt::array1<T>& b) {
-    return a.count() == b.count() && (a.count() == 0 || std::memcmp(a.data(), b.data(), size_t(a.count()) * sizeof(T)) == 0);
+    return a.count() == b.count() &&
+           (a.count() == 0 || std::memcmp(a.data(), b.data(), size_t(a.count()) * sizeof(T)) == 0);
 }
 
 std::string hexPrefix(const std::vector<uint8_t>& bytes, size_t n) {
@@ -101,10 +102,11 @@ private:
 TEST(CompressedArray, FourThousandFloatsAreOneZlibPiece) {
     auto bytes = compressedBytes(halves(4000));
     // zlib level 9 turns these 16000 bytes into 4464.
-    auto header = ByteBuilder()
-                      .u8(1).i64(4000).i64(4000)
-                      .i64(4).u8(0).i64(4).u64(0).u64(4464).u64(4000).u64(0)
-                      .i64(4464);
+    ByteBuilder header;
+    header.u8(1).i64(4000).i64(4000);           // mark, count, chunk size
+    header.i64(4).u8(0).i64(4);                 // the table: a plain marked array
+    header.u64(0).u64(4464).u64(4000).u64(0);  // the zlib piece
+    header.i64(4464);                           // data byte count
     ASSERT_EQ(header.size() + 4464, bytes.size());
     EXPECT_EQ(toHex(header.data()), hexPrefix(bytes, header.size()));
     EXPECT_TRUE(same(halves(4000), readCompressed<float>(bytes)));
@@ -112,12 +114,12 @@ TEST(CompressedArray, FourThousandFloatsAreOneZlibPiece) {
 
 TEST(CompressedArray, FourThousandAndOneFloatsEndInARawPiece) {
     auto bytes = compressedBytes(halves(4001));
-    auto header = ByteBuilder()
-                      .u8(1).i64(4001).i64(4000)
-                      .i64(8).u8(0).i64(8)
-                      .u64(0).u64(4464).u64(4000).u64(0)
-                      .u64(4464).u64(4).u64(kRaw).u64(4000)
-                      .i64(4468);
+    ByteBuilder header;
+    header.u8(1).i64(4001).i64(4000);
+    header.i64(8).u8(0).i64(8);
+    header.u64(0).u64(4464).u64(4000).u64(0);     // elements 0 to 3999, zlib
+    header.u64(4464).u64(4).u64(kRaw).u64(4000);  // element 4000, raw
+    header.i64(4468);
     ASSERT_EQ(header.size() + 4468, bytes.size());
     EXPECT_EQ(toHex(header.data()), hexPrefix(bytes, header.size()));
     EXPECT_EQ("00 00 FA 44", toHex(std::vector<uint8_t>(bytes.end() - 4, bytes.end())));  // 2000.0f
@@ -200,8 +202,7 @@ TEST(CompressedArray, PieceTablesThatLieAreRefusedBeforeInflating) {
     EXPECT_EQ(piece + "0 lies outside the data", readError(chunked(2, {kRaw, 8, kRaw, 0}, eightBytes)));
     EXPECT_EQ(piece + "0 lies outside the data", readError(chunked(2, {8, kRaw, kRaw, 0}, eightBytes)));
     EXPECT_EQ(piece + "0 holds a partial element", readError(chunked(2, {0, 6, kRaw, 0}, eightBytes)));
-    EXPECT_EQ(piece + "1 lies outside the array",
-              readError(chunked(2, {0, 4, kRaw, 0, 4, 4, kRaw, 2}, eightBytes)));
+    EXPECT_EQ(piece + "1 lies outside the array", readError(chunked(2, {0, 4, kRaw, 0, 4, 4, kRaw, 2}, eightBytes)));
     EXPECT_EQ(piece + "0 lies outside the array", readError(chunked(2, {0, 8, kRaw, kRaw}, eightBytes)));
     EXPECT_EQ(piece + "0 announces more elements than its bytes can hold",
               readError(chunked(int64_t(1) << 40, {0, 8, uint64_t(1) << 40, 0}, eightBytes)));
@@ -228,21 +229,31 @@ TEST(CompressedArray, CutAtEveryByte) {
     // 100 floats make one zlib piece of 199 bytes.
     auto packed = compressedBytes(halves(100));
     iotest::expectCutErrors(packed,
-                            {{1, kMarkError}, {9, kSizeError}, {17, kChunkError},
-                             {25, kSizeError}, {26, kMarkError}, {34, kArraySizeError}, {66, kArrayDataError},
-                             {74, kArraySizeError}, {74 + 199, kArrayDataError}},
+                            {{1, kMarkError},
+                             {9, kSizeError},
+                             {17, kChunkError},
+                             {25, kSizeError},
+                             {26, kMarkError},
+                             {34, kArraySizeError},
+                             {66, kArrayDataError},
+                             {74, kArraySizeError},
+                             {74 + 199, kArrayDataError}},
                             read);
-    iotest::expectCutErrors(compressedBytes(halves(3), false), {{1, kMarkError}, {9, kArraySizeError}, {21, kArrayDataError}},
-                            read);
+    iotest::expectCutErrors(compressedBytes(halves(3), false),
+                            {{1, kMarkError}, {9, kArraySizeError}, {21, kArrayDataError}}, read);
 }
 
 TEST(CompressedArray, FullStreamFailsWithTheTextOfTheFieldBeingWritten) {
-    iotest::expectWriteLimitErrors(
-        {{1, "Error writing compressed array"}, {9, "Error writing compressed array size"},
-         {17, "Error writing compressed array chunk size"}, {25, "Error writing compressed array size"},
-         {26, "Error writing compressed array mark"}, {34, "Error writing array size"}, {66, "Error writing array data"},
-         {74, "Error writing array size"}, {74 + 199, "Error writing array data"}},
-        [](Cb::ZtpOutput& out) { Cb::writeCompressedArray(halves(100), out, true); });
+    iotest::expectWriteLimitErrors({{1, "Error writing compressed array"},
+                                    {9, "Error writing compressed array size"},
+                                    {17, "Error writing compressed array chunk size"},
+                                    {25, "Error writing compressed array size"},
+                                    {26, "Error writing compressed array mark"},
+                                    {34, "Error writing array size"},
+                                    {66, "Error writing array data"},
+                                    {74, "Error writing array size"},
+                                    {74 + 199, "Error writing array data"}},
+                                   [](Cb::ZtpOutput& out) { Cb::writeCompressedArray(halves(100), out, true); });
 }
 
 TEST(MarkedArray, SmallTablesArePlainLargeOnesCompressed) {
@@ -288,8 +299,8 @@ TEST(MarkedArray, CutAtEveryByte) {
     zt::array1<uint64_t> hundred(100);
     hundred.fill(7);
     auto packed = iotest::bytesWritten([&](Cb::ZtpOutput& out) { Cb::writeMarkedArray(hundred, out); });
-    iotest::expectCutErrors(packed, {{8, kSizeError}, {9, kMarkError}, {17, kArraySizeError}, {packed.size(), kArrayDataError}},
-                            read);
+    iotest::expectCutErrors(
+        packed, {{8, kSizeError}, {9, kMarkError}, {17, kArraySizeError}, {packed.size(), kArrayDataError}}, read);
 }
 
 TEST(MarkedArray, HostileCountsFail) {
@@ -303,7 +314,8 @@ TEST(MarkedArray, HostileCountsFail) {
     EXPECT_EQ(kSizeError, error(ByteBuilder().i64(2).u8(0).i64(1).u64(9)));
     EXPECT_EQ(kArrayDataError, error(ByteBuilder().i64(0).u8(0).i64(int64_t(1) << 62)));
     // 2^62 elements cannot come out of 12 bytes of zlib stream.
-    EXPECT_EQ(kSizeError, error(ByteBuilder().i64(int64_t(1) << 62).u8(1).i64(12).hex("78 DA 63 60 18 D9 00 00 01 00 00 01")));
+    EXPECT_EQ(kSizeError,
+              error(ByteBuilder().i64(int64_t(1) << 62).u8(1).i64(12).hex("78 DA 63 60 18 D9 00 00 01 00 00 01")));
     // 256 zero bytes are 32 elements, not 31 or 33.
     EXPECT_EQ(0u, error(ByteBuilder().i64(33).u8(1).i64(12).hex("78 DA 63 60 18 D9 00 00 01 00 00 01"))
                       .find("ZTP Decompression Data Error:"));

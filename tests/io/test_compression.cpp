@@ -46,7 +46,8 @@ TEST(CompressBuffer, RoundTripThroughDecompress) {
 TEST(CompressBuffer, SizeLimits) {
     const uint8_t byte = 0;
     // The sizes are refused before either buffer is touched.
-    EXPECT_EQ("Buffer to large to compress (4294967296 bytes)", errorOf([&] { zt::compressBuffer(&byte, 4294967296ull); }));
+    EXPECT_EQ("Buffer to large to compress (4294967296 bytes)",
+              errorOf([&] { zt::compressBuffer(&byte, 4294967296ull); }));
     EXPECT_EQ("Compressed buffer too large (4294967296 bytes)",
               errorOf([&] { zt::decompressBuffer(&byte, 4294967296ull, nullptr, 1); }));
     uint8_t out = 0;
@@ -96,11 +97,11 @@ TEST(CompressionBuffer, PiecesOfEveryElementSize) {
     auto wide = ramp<int64_t>(1000);
     std::vector<zt::vec3f> points(10, zt::vec3f{{1, 2, 3}});
     std::vector<zt::vec4i> quads(1000, zt::vec4i{{1, 2, 3, 4}});
-    buffer.setPiece(0, ints.data(), 100, 500, 7);    // 2000 bytes: compressed
-    buffer.setPiece(1, wide.data(), 0, 10, 8);       // 80 bytes: raw
-    buffer.setPiece(2, points.data(), 3, 7, 9);      // 84 bytes: raw
-    buffer.setPiece(3, quads.data(), 0, 1000, 10);   // compressed
-    buffer.setPiece(4, points.data(), 10, 0, 11);    // empty
+    buffer.setPiece(0, ints.data(), 100, 500, 7);   // 2000 bytes: compressed
+    buffer.setPiece(1, wide.data(), 0, 10, 8);      // 80 bytes: raw
+    buffer.setPiece(2, points.data(), 3, 7, 9);     // 84 bytes: raw
+    buffer.setPiece(3, quads.data(), 0, 1000, 10);  // compressed
+    buffer.setPiece(4, points.data(), 10, 0, 11);   // empty
     buffer.finish();
 
     auto entry = [&](int64_t k) {
@@ -114,7 +115,8 @@ TEST(CompressionBuffer, PiecesOfEveryElementSize) {
     EXPECT_EQ((std::vector<uint64_t>{s0 + 80, 84, zt::kRawPiece, 3}), entry(2));
     EXPECT_EQ((std::vector<uint64_t>{s0 + 164, s3, 1000, 0}), entry(3));
     EXPECT_EQ((std::vector<uint64_t>{s0 + 164 + s3, 0, zt::kRawPiece, 10}), entry(4));
-    EXPECT_EQ((std::vector<uint32_t>{7, 8, 9, 10, 11}), std::vector<uint32_t>(buffer.tags().begin(), buffer.tags().end()));
+    EXPECT_EQ((std::vector<uint32_t>{7, 8, 9, 10, 11}),
+              std::vector<uint32_t>(buffer.tags().begin(), buffer.tags().end()));
 
     // The data is the pieces back to back; raw pieces are the elements themselves.
     const auto& data = buffer.data();

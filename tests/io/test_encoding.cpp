@@ -115,16 +115,10 @@ TEST(ZtpPlainArray, ExactBytes) {
 
 TEST(ZtpPlainArray, RoundTripsEveryElementType) {
     expectPlainRoundTrip<uint8_t>({0, 1, 255});
-    expectPlainRoundTrip<int>({-7, 0, 1 << 30});
     expectPlainRoundTrip<float>({0.5f, -1e30f});
-    expectPlainRoundTrip<uint32_t>({1, 2, 3});
     expectPlainRoundTrip<int64_t>({-1, int64_t(1) << 50});
-    expectPlainRoundTrip<uint64_t>({~uint64_t(0)});
     expectPlainRoundTrip<zt::vec2i>({{{1, 2}}, {{3, 4}}});
-    expectPlainRoundTrip<zt::vec2f>({{{1.5f, 2}}});
-    expectPlainRoundTrip<zt::vec3i>({{{1, 2, 3}}});
     expectPlainRoundTrip<zt::vec3f>({{{1, 2, 3}}, {{-4, 5, 6}}});
-    expectPlainRoundTrip<zt::vec4i>({{{1, 2, 3, 4}}});
     expectPlainRoundTrip<zt::vec4f>({{{1, 2, 3, 4}}, {{0, 0, 0, -1}}});
 }
 

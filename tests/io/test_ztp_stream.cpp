@@ -121,12 +121,6 @@ TEST(ZtpInput, PositionSizeRemainingAndSeekBounds) {
     EXPECT_EQ(20, in.tell());
 }
 
-TEST(ZtpInput, NegativeCountsFailLikeAFailedRead) {
-    InputFile file(ByteBuilder().i64(-1).i64(5));
-    EXPECT_EQ("bad count", errorOf([&] { file.in().readCount("bad count"); }));
-    EXPECT_EQ(5, file.in().readCount("bad count"));
-}
-
 TEST(ZtpInput, BorrowedFileStaysOpenOwnedFileIsClosed) {
     testsupport::TempDir dir;
     const std::string path = dir.file("f");
