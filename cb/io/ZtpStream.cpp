@@ -35,13 +35,19 @@ bool ZtpStream::release() noexcept {
     return std::fclose(owned_.release()) == 0;
 }
 
+void ZtpStream::requireOpen() const {
+    if (!file_) throw ztx::base(zt::cat("No open file ", name_));
+}
+
 int64_t ZtpStream::tell() const {
+    requireOpen();
     off_t position = ftello(file_);
     if (position < 0) throw ztx::base(zt::cat("Cannot get the position in ", name_));
     return int64_t(position);
 }
 
 void ZtpStream::seek(int64_t offset) {
+    requireOpen();
     if (fseeko(file_, off_t(offset), SEEK_SET) != 0)
         throw ztx::base(zt::cat("Cannot seek to offset ", offset, " in ", name_));
 }
@@ -78,6 +84,7 @@ void ZtpInput::seek(int64_t offset) {
 
 ZtpInput::ReadResult ZtpInput::readRaw(void* destination, size_t n) {
     if (n == 0) return ReadResult::Ok;
+    if (!file()) return ReadResult::Error;
     size_t got = std::fread(destination, 1, n, file());
     if (got == n && !std::ferror(file())) return ReadResult::Ok;
     return std::feof(file()) ? ReadResult::EndOfFile : ReadResult::Error;
@@ -112,7 +119,7 @@ void ZtpOutput::close() {
 
 void ZtpOutput::writeExact(const void* source, size_t n, const char* failure) {
     if (n == 0) return;
-    if (std::fwrite(source, 1, n, file()) != n || std::ferror(file())) throw ztx::base(failure);
+    if (!file() || std::fwrite(source, 1, n, file()) != n || std::ferror(file())) throw ztx::base(failure);
 }
 
 }  // namespace Cb

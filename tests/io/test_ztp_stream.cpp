@@ -144,6 +144,15 @@ TEST(ZtpInput, BorrowedFileStaysOpenOwnedFileIsClosed) {
     EXPECT_FALSE(moved.isOpen());
 }
 
+TEST(ZtpInput, ClosedStreamsFailInsteadOfCrashing) {
+    Cb::ZtpInput in;
+    Cb::ZtpOutput out;
+    EXPECT_EQ("Error reading ztp value", errorOf([&] { in.readI32(); }));
+    EXPECT_EQ("No open file ", errorOf([&] { in.tell(); }));
+    EXPECT_EQ("Error writing ztp value", errorOf([&] { out.writeI32(1); }));
+    EXPECT_EQ("No open file ", errorOf([&] { out.seek(0); }));
+}
+
 TEST(ZtpReader, DefaultsBeforeAnyFile) {
     Cb::ZtpReader reader;
     EXPECT_EQ(0.0, reader.time());

@@ -13,6 +13,7 @@
 
 #include <sys/types.h>
 
+#include <bit>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -25,6 +26,7 @@ namespace Cb {
 
 // Offsets in ZTP files are 64-bit: files over 4 GiB are ordinary.
 static_assert(sizeof(off_t) == 8, "build with _FILE_OFFSET_BITS=64");
+static_assert(std::endian::native == std::endian::little, "ZTP numbers are read and written as memory images");
 
 constexpr uint32_t kZtpMagic = 0xABBAABB1u;
 // The layout version this library writes.
@@ -45,6 +47,7 @@ public:
     FILE* file() const { return file_; }
     const std::string& name() const { return name_; }
 
+    // Both throw on a stream that is not open.
     int64_t tell() const;
     void seek(int64_t offset);
 
@@ -58,6 +61,7 @@ protected:
 
     // Forgets the file, closing it when owned; false when fclose failed.
     bool release() noexcept;
+    void requireOpen() const;
 
 private:
     FilePtr owned_;
