@@ -152,9 +152,7 @@ void QelEnv::evalString(std::string& out, const FrameTime& t, int c, int k) {
 
 // ---- Constants and strings
 
-float QelIntConstant::eval(const FrameTime&, int, int) { return value_; }
-
-float QelFloatConstant::eval(const FrameTime&, int, int) { return value_; }
+float QelNumberConstant::eval(const FrameTime&, int, int) { return value_; }
 
 float QelStringConstant::eval(const FrameTime&, int, int) { return 0.0f; }
 

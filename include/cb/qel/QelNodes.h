@@ -135,28 +135,28 @@ private:
     std::string text_;
 };
 
-class QelIntConstant final : public QelNode {
+// The two numeric constants: one float, converted from the token's text.
+class QelNumberConstant : public QelNode {
 public:
-    explicit QelIntConstant(float value) : value_(value) {}
+    explicit QelNumberConstant(float value) : value_(value) {}
     float eval(const Cb::FrameTime& t, int component, int thread) override;
     bool isConstant() const override { return true; }
-    const char* className() const override { return "QelIntConstant"; }
     float value() const { return value_; }
 
 private:
     float value_;
 };
 
-class QelFloatConstant final : public QelNode {
+class QelIntConstant final : public QelNumberConstant {
 public:
-    explicit QelFloatConstant(float value) : value_(value) {}
-    float eval(const Cb::FrameTime& t, int component, int thread) override;
-    bool isConstant() const override { return true; }
-    const char* className() const override { return "QelFloatConstant"; }
-    float value() const { return value_; }
+    using QelNumberConstant::QelNumberConstant;
+    const char* className() const override { return "QelIntConstant"; }
+};
 
-private:
-    float value_;
+class QelFloatConstant final : public QelNumberConstant {
+public:
+    using QelNumberConstant::QelNumberConstant;
+    const char* className() const override { return "QelFloatConstant"; }
 };
 
 // A string expression: its children are the literal and expression segments.
