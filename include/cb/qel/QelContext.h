@@ -70,6 +70,9 @@ public:
 
     // Per-thread slots (twice the OpenMP team size).
     int threadSlots() const { return int(currentElement_.size()); }
+    // currentElement with the slot checked: throws
+    // "QEL context error: thread slot " + k + " out of range" past the slots.
+    uint64_t elementOf(int thread) const;
     void setCurrentElement(int thread, uint64_t index) { currentElement_[size_t(thread)] = index; }
     uint64_t currentElement(int thread) const { return currentElement_[size_t(thread)]; }
     void setElementArg(int thread, int32_t arg) { elementArg_[size_t(thread)] = arg; }
@@ -81,6 +84,23 @@ public:
     static QelContext* global();
     static void createGlobal();
     static void destroyGlobal();
+
+    // The cell size where there is no layout to give one: logs and gives 1.
+    static float unboundVoxelSize();
+
+private:
+    void checkSlot(int thread) const;
+    // The paths that read the body model (QelContextBody.cpp).
+    void attachBody();
+    void detachBody();
+    void rebindBody(bool push);
+    void releaseBody(bool pop);
+    void resolveFromBody();
+    zt::vec3f derivedPosition(int thread) const;
+    float layoutVoxelSize() const;
+    Channel* shapeChannel(const std::string& name) const;
+    Channel* bodyChannel(const std::string& shapeName, const std::string& channelName) const;
+    std::string nameOfBody() const;
 
 protected:
     std::string name_;

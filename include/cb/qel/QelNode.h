@@ -18,6 +18,9 @@ namespace Cbp {
 
 class QelRef;
 
+// A float as the standard stream writes it by default ("0.5", "1e+06").
+std::string formatFloat(float value);
+
 class QelNode {
 public:
     // Bound to the global context (null before start-up).
@@ -47,7 +50,8 @@ public:
     QelNode* parent() const { return parent_; }
     int64_t childCount() const { return children_.count(); }
     QelNode* child(int64_t i) const { return children_[i]; }
-    // Appends a child (may be null) and makes this node its parent.
+    // Appends a child (may be null) and makes this node its parent. Takes
+    // ownership of the child even when growing the array fails.
     void addChild(QelNode* child);
     Cb::QelContext* context() const { return context_; }
 
@@ -56,7 +60,15 @@ public:
     // Throws "clearRefferingNode failed" when `ref` is not listed.
     void removeReferrer(QelRef* ref);
 
+    // Number of references listed as resolved to this node.
+    int64_t referrerCount() const { return referrers_.count(); }
+
 protected:
+    // Child i's value; the child must exist.
+    float operand(int64_t i, const Cb::FrameTime& t, int component, int thread) const {
+        return children_[i]->eval(t, component, thread);
+    }
+
     QelNode* parent_ = nullptr;
     zt::array1<QelNode*> children_;
     Cb::QelContext* context_ = nullptr;

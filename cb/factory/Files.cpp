@@ -1,0 +1,134 @@
+#include "cb/factory/Files.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "cb/Log.h"
+#include "zt/cat.h"
+#include "zt/ztx.h"
+
+namespace Cb {
+
+namespace {
+
+bool isSeparator(char c) { return c == '/' || c == '\\'; }
+
+struct DirCloser {
+    void operator()(DIR* dir) const { closedir(dir); }
+};
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+[[noreturn]] void throwLoadError(const std::string& path, int error) {
+    throw ztx::base(zt::cat("Error loading file ", path, ": ", std::strerror(error)));
+}
+
+// Text-mode reading: "\r\n" pairs become "\n"; a lone "\r" stays.
+void translateLineEnds(std::string& text) {
+    auto out = text.begin();
+    for (auto in = text.begin(); in != text.end(); ++in) {
+        if (*in == '\r' && in + 1 != text.end() && in[1] == '\n') continue;
+        *out++ = *in;
+    }
+    text.erase(out, text.end());
+}
+
+}  // namespace
+
+std::string getEnv(const std::string& name) {
+    const char* raw = std::getenv(name.c_str());
+    if (!raw) return std::string();
+    try {
+        std::string value(raw);
+        if (value.size() > 1 && isSeparator(value.back())) value.pop_back();
+        return value;
+    } catch (const std::bad_alloc&) {
+        throw ztx::base(zt::cat("Error allocating memory for environment variable: ", name));
+    }
+}
+
+std::string corixRoot() {
+    std::string root = getEnv("CORIX_PATH");
+    if (root.empty()) throw ztx::base("Please set $CORIX_PATH to the Corix root directory.");
+    return root;
+}
+
+std::vector<std::string> listDirectory(const std::string& dir) {
+    const std::string pattern = toNativePath(dir + "/*");
+    const std::string native = toNativePath(dir);
+    std::unique_ptr<DIR, DirCloser> handle(opendir(native.c_str()));
+    if (!handle) {
+        logError("Invalid path: " + pattern);
+        return {};
+    }
+    std::vector<std::string> names;
+    for (;;) {
+        errno = 0;
+        const dirent* entry = readdir(handle.get());
+        if (!entry) {
+            if (errno != 0) logError("Bad Path");
+            break;
+        }
+        const std::string name = entry->d_name;
+        if (name == "." || name == "..") continue;
+        // stat, not lstat: a link to a regular file counts, a dangling link does not.
+        struct stat status;
+        if (::stat((native + "/" + name).c_str(), &status) == 0 && S_ISREG(status.st_mode)) names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string readFile(const std::string& path) {
+    struct stat status;
+    if (::stat(path.c_str(), &status) != 0) throwLoadError(path, errno);
+    // Only regular files: a directory or a device such as /dev/zero would
+    // fail late or never end.
+    if (S_ISDIR(status.st_mode)) throwLoadError(path, EISDIR);
+    if (!S_ISREG(status.st_mode)) throwLoadError(path, EINVAL);
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "r"));
+    if (!file) throwLoadError(path, errno);
+    std::string text;
+    // The size is a hint only: the file may change between stat and read.
+    if (status.st_size > 0) text.reserve(size_t(status.st_size));
+    char buffer[1 << 16];
+    for (;;) {
+        size_t got = std::fread(buffer, 1, sizeof buffer, file.get());
+        text.append(buffer, got);
+        if (got < sizeof buffer) break;
+    }
+    if (std::ferror(file.get())) throwLoadError(path, errno);
+    translateLineEnds(text);
+    return text;
+}
+
+std::string toNativePath(const std::string& path) {
+    std::string native = path;
+    std::replace(native.begin(), native.end(), '\\', '/');
+    return native;
+}
+
+bool hasExtension(const std::string& path, const std::string& ext) {
+    if (path.size() <= ext.size() + 1) return false;
+    const size_t start = path.size() - ext.size();
+    return path[start - 1] == '.' && path.compare(start, ext.size(), ext) == 0;
+}
+
+std::string stripExtension(const std::string& path) {
+    const size_t dot = path.rfind('.');
+    if (dot == std::string::npos) return path;
+    const size_t separator = path.find_last_of("/\\");
+    if (separator != std::string::npos && separator > dot) return path;
+    return path.substr(0, dot);
+}
+
+}  // namespace Cb

@@ -1,0 +1,127 @@
+#include "zt/compression_buffer.h"
+
+#include <zlib.h>
+
+#include <cstring>
+#include <limits>
+
+#include "zt/cat.h"
+#include "zt/ztx.h"
+
+namespace zt {
+
+namespace {
+
+constexpr int kCompressionLevel = 9;
+constexpr uint64_t kMaxDeflateRatio = 1032;
+
+const char* compressionFailure(int rc) {
+    switch (rc) {
+        case Z_BUF_ERROR: return "ZTP Compression Buffer Error:";
+        case Z_MEM_ERROR: return "ZTP Compression Memory Error:";
+        case Z_STREAM_ERROR: return "ZTP Compression Stream Error:";
+        default: return "ZTP Compression Error:";
+    }
+}
+
+const char* decompressionFailure(int rc) {
+    switch (rc) {
+        case Z_BUF_ERROR: return "ZTP Decompression Buffer Error:";
+        case Z_MEM_ERROR: return "ZTP Decompression Memory Error:";
+        case Z_DATA_ERROR:
+        case Z_NEED_DICT: return "ZTP Decompression Data Error:";
+        default: return "ZTP Decompression Error:";
+    }
+}
+
+// Sizes and addresses only: the buffers' contents never reach a message.
+std::string diagnostics(uint64_t destinationSize, const void* destination, uint64_t sourceSize, const void* source) {
+    return cat(" ds=", destinationSize, " dd=", destination, " ss=", sourceSize, " sd=", source);
+}
+
+}  // namespace
+
+array1<uint8_t> compressBuffer(const void* data, uint64_t size) {
+    if (size > kMaxZlibSize) throw ztx::base(cat("Buffer to large to compress (", size, " bytes)"));
+    array1<uint8_t> packed;
+    if (size < kMinCompressSize) return packed;
+    const uLong bound = compressBound(uLong(size));
+    packed.resize(int64_t(bound));
+    uLongf used = bound;
+    int rc = compress2(packed.data(), &used, static_cast<const Bytef*>(data), uLong(size), kCompressionLevel);
+    if (rc != Z_OK) throw ztx::base(cat(compressionFailure(rc), diagnostics(bound, packed.data(), size, data)));
+    packed.resize(int64_t(used));
+    packed.squeeze();
+    return packed;
+}
+
+void decompressBuffer(const void* source, uint64_t sourceSize, void* destination, uint64_t destinationSize) {
+    if (sourceSize > kMaxZlibSize) throw ztx::base(cat("Compressed buffer too large (", sourceSize, " bytes)"));
+    if (destinationSize > kMaxZlibSize)
+        throw ztx::base(cat("Decompressed buffer too large (", destinationSize, " bytes)"));
+    uLongf produced = uLongf(destinationSize);
+    int rc = uncompress(static_cast<Bytef*>(destination), &produced, static_cast<const Bytef*>(source),
+                        uLong(sourceSize));
+    // A complete stream that yields fewer bytes than announced is as corrupt as a broken one.
+    if (rc == Z_OK && produced != destinationSize) rc = Z_DATA_ERROR;
+    if (rc != Z_OK)
+        throw ztx::base(
+            cat(decompressionFailure(rc), diagnostics(destinationSize, destination, sourceSize, source)));
+}
+
+uint64_t maxInflatedSize(uint64_t compressedSize) {
+    if (compressedSize > std::numeric_limits<uint64_t>::max() / kMaxDeflateRatio)
+        return std::numeric_limits<uint64_t>::max();
+    return compressedSize * kMaxDeflateRatio;
+}
+
+// ---------------------------------------------------------------------------
+
+compression_buffer::compression_buffer(uint32_t threads, int64_t pieceCount)
+    : threads_(threads > 0 ? threads : 1), pieces_(size_t(pieceCount > 0 ? pieceCount : 0)) {
+    table_.resize(this->pieceCount() * kPieceTableStride, 0);
+    tags_.resize(this->pieceCount(), 0);
+}
+
+void compression_buffer::setPieceBytes(int64_t k, const void* elements, size_t elementSize, int64_t start,
+                                       int64_t count, uint32_t tag) {
+    tags_[k] = tag;
+    uint64_t* entry = &table_[k * kPieceTableStride];
+    entry[kPieceStart] = uint64_t(start);
+    array1<uint8_t>& bytes = pieces_[size_t(k)];
+    const uint64_t size = uint64_t(count) * elementSize;
+    if (size == 0) {
+        bytes.clear();
+        entry[kPieceStoredSize] = 0;
+        entry[kPieceRawCount] = kRawPiece;
+        return;
+    }
+    const uint8_t* first = static_cast<const uint8_t*>(elements) + uint64_t(start) * elementSize;
+    bytes = compressBuffer(first, size);
+    if (bytes.empty()) {
+        bytes.resize(int64_t(size));
+        std::memcpy(bytes.data(), first, size);
+        entry[kPieceRawCount] = kRawPiece;
+    } else {
+        entry[kPieceRawCount] = uint64_t(count);
+    }
+    entry[kPieceStoredSize] = uint64_t(bytes.count());
+}
+
+void compression_buffer::finish() {
+    uint64_t offset = 0;
+    for (int64_t k = 0; k < pieceCount(); ++k) {
+        table_[k * kPieceTableStride + kPieceOffset] = offset;
+        offset += table_[k * kPieceTableStride + kPieceStoredSize];
+    }
+    data_.resize(int64_t(offset));
+    const int64_t pieces = pieceCount();
+// A team for a single piece would cost more than the copy.
+#pragma omp parallel for schedule(dynamic, 1) num_threads(threads_) if (pieces > 1)
+    for (int64_t k = 0; k < pieces; ++k) {
+        const array1<uint8_t>& bytes = pieces_[size_t(k)];
+        if (!bytes.empty()) std::memcpy(data_.data() + entry(k, kPieceOffset), bytes.data(), size_t(bytes.count()));
+    }
+}
+
+}  // namespace zt

@@ -1,0 +1,45 @@
+#pragma once
+// The file-system and environment utilities of signature and plug-in loading.
+// Nothing else in the library talks to the directory or environment calls.
+
+#include <string>
+#include <vector>
+
+namespace Cb {
+
+// The variable's value, or "" when unset. One trailing "/" or "\" is removed,
+// so "/opt/corix/" and "/opt/corix" name the same root; a value that is only
+// a separator (the file-system root) is kept as it is.
+// Throws "Error allocating memory for environment variable: " + name.
+std::string getEnv(const std::string& name);
+
+// getEnv("CORIX_PATH"). Throws "Please set $CORIX_PATH to the Corix root
+// directory." when it is empty.
+std::string corixRoot();
+
+// Names (not paths) of the regular files directly in `dir`, symbolic links
+// followed, sorted by byte order so every file system yields the same order.
+// A directory that cannot be opened logs "Invalid path: " + dir + "/*" and
+// gives an empty list; an enumeration that fails part way logs "Bad Path" and
+// gives what was collected.
+std::vector<std::string> listDirectory(const std::string& dir);
+
+// The whole regular file as text. Line ends "\r\n" become "\n", as text-mode
+// reading does, so the result may be shorter than the file. A file whose
+// status cannot be read, that cannot be opened or read, throws "Error loading
+// file " + path + ": " + the system's text (for a directory "Is a directory",
+// for a device or pipe "Invalid argument").
+std::string readFile(const std::string& path);
+
+// Every "\" becomes "/".
+std::string toNativePath(const std::string& path);
+
+// True when `path` ends in "." + ext with at least one character before the
+// dot; case-sensitive ("a.sig" yes; "a.SIG", "sig", ".sig" no).
+bool hasExtension(const std::string& path, const std::string& ext);
+
+// `path` without its extension: up to, not including, the last "." of the
+// last path component; `path` itself when that component has no dot.
+std::string stripExtension(const std::string& path);
+
+}  // namespace Cb
