@@ -5,9 +5,12 @@
 #include <limits>
 
 #include "cb/Log.h"
+#include "cb/io/ZtpEncoding.h"
+#include "cb/io/ZtpStream.h"
 #include "cb/ThreadCount.h"
 #include "cb/qel/QelContext.h"
 #include "cb/qel/QelNode.h"
+#include "cb/qel/QelNodes.h"
 #include "cb/qel/QelParser.h"
 #include "cb/values/ValueObject.h"
 #include "zt/cat.h"
@@ -35,7 +38,7 @@ T toNumber(float v) {
 
 // Trees of values that were accepted once are re-parsed without bounds.
 Cbp::QelNode* reparse(const std::string& text, bool isString) {
-    if (isString) return reinterpret_cast<Cbp::QelNode*>(parseStringExpression(text));
+    if (isString) return static_cast<Cbp::QelNode*>(parseStringExpression(text));
     const float inf = std::numeric_limits<float>::infinity();
     return parseExpression(text, -inf, inf);
 }
@@ -171,7 +174,7 @@ void Value<T, N>::setExpression(const std::string& text, int component) {
     try {
         checkComponent(component);
         if constexpr (isString)
-            tree = reinterpret_cast<Cbp::QelNode*>(parseStringExpression(text));
+            tree = static_cast<Cbp::QelNode*>(parseStringExpression(text));
         else
             tree = parseExpression(text, float(hardMin_[size_t(component)]), float(hardMax_[size_t(component)]));
     } catch (const std::exception& e) {
@@ -213,6 +216,16 @@ bool Value<T, N>::isConstant(int component) const {
 template <class T, int N>
 Cbp::QelNode* Value<T, N>::node(int component) const {
     return trees_[size_t(index(component))];
+}
+
+template <class T, int N>
+void Value<T, N>::writePayload(ZtpOutput& out) const {
+    for (const auto& text : texts_) writeString(out, text);
+}
+
+template <class T, int N>
+void Value<T, N>::read(ZtpInput& in) {
+    for (int c = 0; c < N; ++c) setExpression(readString(in), c);
 }
 
 template class Value<int, 1>;

@@ -1,7 +1,9 @@
 // Typed values: texts, limits, the wrapped messages, evaluation and the registry.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
+#include <sstream>
 
 #include "CaptureOutput.h"
 #include "cb/ThreadCount.h"

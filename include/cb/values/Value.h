@@ -48,6 +48,8 @@ public:
     bool isConstant(int component) const override;
     Cbp::QelNode* node(int component) const override;
     double evalNumber(const FrameTime& time, int component, int thread) override;
+    void writePayload(ZtpOutput& out) const override;
+    void read(ZtpInput& in) override;
 
     // evalString of component 0's tree, clamped to component 0's limits; the
     // given component index is handed on to the tree.

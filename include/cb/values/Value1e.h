@@ -38,6 +38,11 @@ public:
     Cbp::QelNode* node(int) const override { return nullptr; }
     // The selection's index in the group (-1 when absent or without a group).
     double evalNumber(const FrameTime& time, int component, int thread) override;
+    // The group record (an empty one without a group), then the selection.
+    void writePayload(ZtpOutput& out) const override;
+    // The group read becomes the value's own; the selection, kept as stored,
+    // must pass the group's checkName.
+    void read(ZtpInput& in) override;
 
     EnumGroup* group() const { return group_; }
     const std::string& selected() const { return selected_; }

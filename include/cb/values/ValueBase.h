@@ -17,6 +17,8 @@ namespace Cb {
 
 class QelContext;
 class ValueObject;
+class ZtpInput;
+class ZtpOutput;
 
 class ValueBase : public Object {
 public:
@@ -47,6 +49,11 @@ public:
     virtual bool isConstant(int component) const = 0;
     // The component's tree; an index past the last gives the last tree.
     virtual Cbp::QelNode* node(int component) const = 0;
+    // The payload of the value's ZTP record: each component's text (numbers
+    // and strings), or the enumerated group record and the selection.
+    virtual void writePayload(ZtpOutput& out) const = 0;
+    // Reads the payload, setting each text as if typed.
+    virtual void read(ZtpInput& in) = 0;
     // A number for library code: numeric values evaluate clamped to their hard
     // limits, enumerated values give the selection's index, strings their
     // text converted like atof.
