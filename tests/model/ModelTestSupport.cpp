@@ -1,11 +1,13 @@
 #include "ModelTestSupport.h"
 
 #include "cb/model/ChannelRegistry.h"
+#include "cb/model/Shape.h"
 
 namespace modeltest {
 
 void ensureRegistries() {
     if (Cb::channelTestTable().empty()) Cb::registerChannelTypes();
+    Cb::registerShapeTypes();
 }
 
 namespace {
