@@ -116,9 +116,6 @@ TEST(MeshShapes, MasterRulesAndTheirFailures) {
     EXPECT_EQ("Channel 'index' in Triangle-shape requested: wrong channel type",
               messageOf([&] { shape.channelAs<BufferChannel<zt::vec2i>>("index"); }));
     EXPECT_NE(nullptr, shape.channelAs<Cb::BufferChannelBase>("Triangle.index"));
-    // Any buffer type may be added to a mesh shape.
-    shape.createChannel2i("pair", {1, 2});
-    shape.createChannel4i("quad", {1, 2, 3, 4});
     shape.createChannel1i64("big", 7);
     EXPECT_EQ("buffer::int64", shape.channel("big")->typeName());
 
