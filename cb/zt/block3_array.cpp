@@ -450,11 +450,34 @@ void block3_array_base::resizeLike(const block3_array_base& master) {
     }
 }
 
-void block3_array_base::removeBlock(int64_t g) {
+bool block3_array_base::mirrors(const block3_array_base& master) const {
+    for (int list = 0; list < 2; ++list) {
+        const block3_list& blocks = lists_[list];
+        const block3_list& theirs = master.lists_[list];
+        if (blocks.count() < theirs.count()) return false;
+        for (int64_t s = list; s < blocks.count(); ++s) {
+            const block3_base* m = s < theirs.count() ? theirs.get(s) : nullptr;
+            const block3_base* b = blocks.get(s);
+            if (m && !b) return false;
+            if (b && b->count() != (m ? m->count() : 0)) return false;
+        }
+    }
+    return true;
+}
+
+void block3_array_base::removeBlocks(const std::vector<int64_t>& globals) {
+    if (globals.empty()) return;
     requireResident();
-    if (g < 0 || g >= blockCount()) return;
-    const auto [list, slot] = slotOf(g);
-    lists_[list].erase(slot);
+    const int64_t fineCount = lists_[0].count();
+    // From the last to the first, so that earlier indices keep their slots.
+    for (auto it = globals.rbegin(); it != globals.rend(); ++it) {
+        const int64_t g = *it;
+        if (g < 0 || g >= fineCount + lists_[1].count() - 1) continue;
+        if (g < fineCount)
+            lists_[0].erase(g);
+        else
+            lists_[1].erase(g - fineCount + 1);
+    }
 }
 
 template <class Sum, class PerBlock>

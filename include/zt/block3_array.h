@@ -247,8 +247,11 @@ public:
         requireResident();
         lists_[list].push_back(std::move(block));
     }
-    // Removes global block g from its list (later slots move down).
-    void removeBlock(int64_t g);
+    // True when resizeLike(master) would change nothing.
+    bool mirrors(const block3_array_base& master) const;
+    // Removes the listed global blocks (given in ascending order) from their
+    // lists; the later slots of each list move down.
+    void removeBlocks(const std::vector<int64_t>& globals);
     // Sum of the element counts; memory of the elements; both in parallel.
     int64_t elementCount() const;
     float memoryMB() const;
