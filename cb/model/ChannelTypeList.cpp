@@ -4,13 +4,22 @@
 // are written under that name but cannot be recreated from it.
 #include "cb/model/BufferChannel.h"
 #include "cb/model/ChannelRegistry.h"
+#include "cb/model/ParticleChannel.h"
 
 namespace Cb {
 
 void registerChannelTypes() {
     // Field channels join here, ahead of the particle names.
 
-    // Particle channels join here, ahead of the buffer names.
+    registerChannelClass<ParticleChannel<int>>();
+    registerChannelClass<ParticleChannel<int8_t>>();
+    registerChannelClass<ParticleChannel<int64_t>>();
+    registerChannelClass<ParticleChannel<float>>();
+    registerChannelClass<ParticleChannel<zt::vec3f>>();
+    registerChannelClass<ParticleChannel<zt::vec3i>>();
+    registerChannelClass<ParticleChannelId64>();
+    registerChannelClass<ParticleChannelDroplet>();
+    registerChannelTest<ParticleChannelBase>();
 
     registerChannelClass<BufferChannel<int>>();
     registerChannelClass<BufferChannel<float>>();

@@ -1,6 +1,7 @@
 // The built-in shape kinds, registered at start-up in this order: "Field",
 // "Particle", then the buffer shapes.
 #include "cb/model/MeshShapes.h"
+#include "cb/model/ParticleShape.h"
 #include "cb/model/PointShape.h"
 #include "cb/model/Shape.h"
 
@@ -9,7 +10,7 @@ namespace Cb {
 void registerShapeTypes() {
     // "Field" joins here.
 
-    // "Particle" joins here.
+    registerShapeType("Particle", &newShapeOf<ParticleShape>);
 
     registerShapeType("Triangle", &newShapeOf<TriangleShape>);
     registerShapeType("Point", &newShapeOf<PointShape>);
