@@ -39,6 +39,14 @@ enum TypeCode : int {
     kTypeAny = 13,  // matches every type in channel queries
 };
 
+// Typed lookups (Shape::channelAs<T>) test a channel against the registry
+// name of T. Every concrete channel class, and each abstract branch base,
+// therefore answers its registry type name statically:
+//
+//     static const char* staticTypeName();   // "buffer::vec3i", "particle::base"
+//
+// A concrete class's typeName() returns the same text. The branch bases answer
+// "particle::base", "buffer::base" and "field::base".
 class Channel {
 public:
     Channel() = default;

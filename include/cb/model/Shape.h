@@ -11,6 +11,7 @@
 
 #include "cb/CbRefPtr.h"
 #include "cb/model/Channel.h"
+#include "cb/model/ChannelRegistry.h"
 #include "cb/qel/FrameTime.h"
 #include "zt/vec.h"
 
@@ -148,6 +149,9 @@ protected:
     [[noreturn]] void wrongType(const std::string& name) const;
     // Hook order: every channel detached, sorted by descending priority.
     std::vector<Channel*> hookOrder();
+    // The index of a qualified or plain name, with the lookup failures of
+    // channel(name).
+    int findChannel(const std::string& name) const;
 
     std::vector<Channel*> writeList_;
     uint64_t syncDeferral_ = 0;
@@ -159,8 +163,38 @@ protected:
 // The shape registry: kind name -> create function taking "create the master
 // channel". Set by library start-up; lasts until process exit.
 using ShapeAllocFn = Shape* (*)(bool withMaster);
+// Every outermost start-up sets the entries again, so a second registration
+// of a kind replaces the first without a warning.
+void registerShapeType(const std::string& kind, ShapeAllocFn create);
+// The built-in kinds.
 void registerShapeTypes();
 // Throws "Unknown shape: '<kind>'".
 Shape* createShape(const std::string& kind, bool withMaster);
+
+template <class S>
+Shape* newShapeOf(bool withMaster) {
+    return new S(withMaster);
+}
+
+template <class T>
+const T* Shape::channelAs(const std::string& name) const {
+    const ChannelHandle& handle = channel(name);
+    if (!isChannelType(handle.get(), T::staticTypeName())) wrongType(name);
+    return static_cast<const T*>(handle.get());
+}
+
+// The type is tested before the handle is detached or flagged.
+template <class T>
+T* Shape::mutableChannelAs(const std::string& name) {
+    if (!isChannelType(channel(name).get(), T::staticTypeName())) wrongType(name);
+    return static_cast<T*>(mutableChannel(name).mutableGet());
+}
+
+template <class T>
+const T* Shape::channelAs(int i) const {
+    const ChannelHandle& handle = channel(i);
+    if (!isChannelType(handle.get(), T::staticTypeName())) wrongType(handle->name());
+    return static_cast<const T*>(handle.get());
+}
 
 }  // namespace Cb

@@ -1,0 +1,26 @@
+// The built-in channel type names, registered at start-up in this order:
+// field types, particle types, buffer types, each branch closed by its
+// "*::base" type test. "buffer::int64" is deliberately absent: such channels
+// are written under that name but cannot be recreated from it.
+#include "cb/model/BufferChannel.h"
+#include "cb/model/ChannelRegistry.h"
+
+namespace Cb {
+
+void registerChannelTypes() {
+    // Field channels join here, ahead of the particle names.
+
+    // Particle channels join here, ahead of the buffer names.
+
+    registerChannelClass<BufferChannel<int>>();
+    registerChannelClass<BufferChannel<float>>();
+    registerChannelClass<BufferChannel<zt::vec2f>>();
+    registerChannelClass<BufferChannel<zt::vec2i>>();
+    registerChannelClass<BufferChannel<zt::vec3f>>();
+    registerChannelClass<BufferChannel<zt::vec3i>>();
+    registerChannelClass<BufferChannel<zt::vec4f>>();
+    registerChannelClass<BufferChannel<zt::vec4i>>();
+    registerChannelTest<BufferChannelBase>();
+}
+
+}  // namespace Cb
