@@ -112,6 +112,21 @@ TYPED_TEST(Block3RoundTrip, SingleBlocksAndWholeArraysWithOneAndTwoThreads) {
     }
 }
 
+TEST(Block3Deferred, SmallBatchesLoadEveryBlockOnce) {
+    TempDir dir;
+    const std::string path = dir.file("batches.ztp");
+    auto original = sampleArray<vec3f>();
+    writeRecord(*original, path, true);
+    for (uint64_t batch : {uint64_t(1), uint64_t(300), uint64_t(5000)}) {
+        zt::block3_array<vec3f> a;
+        a.setLoadBatchBytes(batch);
+        readRecord(a, path, 16);
+        a.block(0, 2);  // one block already in memory stays as it is
+        a.ensureLoaded();
+        expectSame(*original, a);
+    }
+}
+
 TEST(Block3Record, CompressedBlocksAreSmallerAndRawOnesAreNot) {
     TempDir dir;
     auto a = sampleArray<float>();
@@ -151,6 +166,30 @@ TEST(Block3Deferred, PendingDataStaysOnDiskUntilLoadingIsAllowed) {
     a.ensureLoaded();
     EXPECT_FALSE(a.loadPending());
     expectSame(*original, a);
+}
+
+TEST(Block3Deferred, RestructuringLoadsEvenWhenLoadingIsNotAllowed) {
+    TempDir dir;
+    const std::string path = dir.file("restructure.ztp");
+    auto original = sampleArray<int>();
+    writeRecord(*original, path, false);
+    zt::block3_array<int> a;
+    readRecord(a, path, 16);
+    a.setLoadingAllowed(false);
+    a.block(0, 3);
+    // Compaction would otherwise drop the blocks still in the file.
+    a.compactBlocks();
+    EXPECT_FALSE(a.loadPending());
+    expectSame(*original, a);
+    // A mirror of a master still in the file is refused rather than emptied.
+    zt::block3_array<int> master;
+    readRecord(master, path, 16);
+    zt::block3_array<int> follower;
+    EXPECT_EQ(messageOf([&] { follower.resizeLike(master); }),
+              "Cannot mirror particle blocks that are still in the file");
+    master.ensureLoaded();
+    follower.resizeLike(master);
+    EXPECT_EQ(follower.elementCount(), original->elementCount());
 }
 
 TEST(Block3Deferred, RemovedFileIsReportedWithTheSystemText) {
