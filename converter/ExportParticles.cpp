@@ -88,9 +88,15 @@ using Vec3fChannel = Cb::ParticleChannel<zt::vec3f>;
 // The converter's own handle on the library: started once, stopped once.
 class LibrarySession {
 public:
+    // A start-up that fails part-way is still ended, releasing what it made.
     LibrarySession() {
         started_ = true;
-        Cb::begin(true);
+        try {
+            Cb::begin(true);
+        } catch (...) {
+            stop();
+            throw;
+        }
     }
     ~LibrarySession() { stop(); }
     void stop() {
