@@ -6,6 +6,7 @@
 #include "cb/fields/FieldSpecialChannels.h"
 #include "cb/model/BufferChannel.h"
 #include "cb/model/ChannelRegistry.h"
+#include "cb/model/ParticleChannel.h"
 
 namespace Cb {
 
@@ -19,7 +20,15 @@ void registerChannelTypes() {
     registerChannelClass<FieldChannelSolidDistance>();
     registerChannelTest<FieldChannelBase>();
 
-    // Particle channels join here, ahead of the buffer names.
+    registerChannelClass<ParticleChannel<int>>();
+    registerChannelClass<ParticleChannel<int8_t>>();
+    registerChannelClass<ParticleChannel<int64_t>>();
+    registerChannelClass<ParticleChannel<float>>();
+    registerChannelClass<ParticleChannel<zt::vec3f>>();
+    registerChannelClass<ParticleChannel<zt::vec3i>>();
+    registerChannelClass<ParticleChannelId64>();
+    registerChannelClass<ParticleChannelDroplet>();
+    registerChannelTest<ParticleChannelBase>();
 
     registerChannelClass<BufferChannel<int>>();
     registerChannelClass<BufferChannel<float>>();

@@ -2,6 +2,7 @@
 // "Particle", then the buffer shapes.
 #include "cb/fields/FieldShape.h"
 #include "cb/model/MeshShapes.h"
+#include "cb/model/ParticleShape.h"
 #include "cb/model/PointShape.h"
 #include "cb/model/Shape.h"
 
@@ -10,7 +11,7 @@ namespace Cb {
 void registerShapeTypes() {
     registerShapeType("Field", &newShapeOf<FieldShape>);
 
-    // "Particle" joins here.
+    registerShapeType("Particle", &newShapeOf<ParticleShape>);
 
     registerShapeType("Triangle", &newShapeOf<TriangleShape>);
     registerShapeType("Point", &newShapeOf<PointShape>);

@@ -84,7 +84,7 @@ compression_buffer::compression_buffer(uint32_t threads, int64_t pieceCount)
 }
 
 void compression_buffer::setPieceBytes(int64_t k, const void* elements, size_t elementSize, int64_t start,
-                                       int64_t count, uint32_t tag) {
+                                       int64_t count, uint32_t tag, bool compress) {
     tags_[k] = tag;
     uint64_t* entry = &table_[k * kPieceTableStride];
     entry[kPieceStart] = uint64_t(start);
@@ -97,7 +97,7 @@ void compression_buffer::setPieceBytes(int64_t k, const void* elements, size_t e
         return;
     }
     const uint8_t* first = static_cast<const uint8_t*>(elements) + uint64_t(start) * elementSize;
-    bytes = compressBuffer(first, size);
+    bytes = compress ? compressBuffer(first, size) : array1<uint8_t>();
     if (bytes.empty()) {
         bytes.resize(int64_t(size));
         std::memcpy(bytes.data(), first, size);

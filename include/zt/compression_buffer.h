@@ -64,7 +64,8 @@ public:
     const array1<uint8_t>& data() const { return data_; }
 
     // Fills piece k from elements [start, start + count) of the array at
-    // `elements`. Different pieces may be filled by different threads at once.
+    // `elements`; with compress false the piece is stored raw. Different
+    // pieces may be filled by different threads at once.
     template <class T>
     void setPiece(int64_t k, const T* elements, int64_t start, int64_t count, uint32_t tag) {
         static_assert(sizeof(T) == 4 || sizeof(T) == 8 || sizeof(T) == 12 || sizeof(T) == 16,
@@ -72,7 +73,7 @@ public:
         setPieceBytes(k, elements, sizeof(T), start, count, tag);
     }
     void setPieceBytes(int64_t k, const void* elements, size_t elementSize, int64_t start, int64_t count,
-                       uint32_t tag);
+                       uint32_t tag, bool compress = true);
 
     // Sets every piece's offset and joins the pieces into data(), copying
     // them in parallel.

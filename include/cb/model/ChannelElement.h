@@ -21,7 +21,7 @@ struct ChannelElement;
         static constexpr int code = CODE;               \
     }
 
-CB_CHANNEL_ELEMENT(char, "int8", kTypeInt8);
+CB_CHANNEL_ELEMENT(int8_t, "int8", kTypeInt8);
 CB_CHANNEL_ELEMENT(int, "int", kTypeInt);
 CB_CHANNEL_ELEMENT(int64_t, "int64", kTypeInt64);
 CB_CHANNEL_ELEMENT(float, "float", kTypeFloat);
