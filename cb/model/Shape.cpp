@@ -209,7 +209,12 @@ void Shape::requireNew(const std::string& name) const {
                                 "-Shape: channel already exists (of type ", channels_[size_t(i)]->typeName(), ")"));
 }
 
+void Shape::requireObject(const ChannelHandle& handle) const {
+    if (!handle) throw ztx::base(zt::cat("A channel handle without a channel cannot join a ", name_, "-Shape"));
+}
+
 void Shape::replaceChannel(const ChannelHandle& handle) {
+    requireObject(handle);
     const std::string name = handle->name();
     const int i = indexOf(name);
     if (i < 0) throw ztx::base(zt::cat("Cannot replace channel '", name, "': channel does not exist."));
@@ -227,7 +232,7 @@ void Shape::addMissingChannels(const Shape& other) {
 }
 
 Channel* Shape::appendChannel(ChannelHandle handle) {
-    if (!handle) throw ztx::base(zt::cat("Cannot append a channel without an object to ", name_, "-Shape"));
+    requireObject(handle);
     requireNew(handle->name());
     channels_.push_back(std::move(handle));
     if (!syncDeferral_) {

@@ -14,6 +14,7 @@
 #include "TempPath.h"
 #include "cb/io/ZtpReader.h"
 #include "cb/io/ZtpWriter.h"
+#include "cb/model/Channel.h"
 
 namespace modeltest {
 
@@ -40,6 +41,28 @@ std::vector<uint8_t> bytesWritten(const std::function<void(Cb::ZtpWriter&)>& wri
 
 // A zlib stream of `raw` in one stored deflate block, made by hand.
 std::vector<uint8_t> storedZlib(const std::vector<uint8_t>& raw);
+
+// A channel of a branch of its own ("test::other", not registered unless a
+// test does it), to see that type tests and shapes keep branches apart.
+class OtherBranchChannel : public Cb::Channel {
+public:
+    static const char* staticTypeName() { return "test::other"; }
+    uint64_t size() const override { return 0; }
+    float memoryMB() const override { return 0; }
+    bool empty() const override { return true; }
+    std::string typeName() const override { return staticTypeName(); }
+    int typeCode() const override { return Cb::kTypeFloat; }
+    Channel* clone() const override { return new OtherBranchChannel(*this); }
+    zt::vec3f defaultValue3f() const override { return {}; }
+    zt::vec3f min3f() const override { return {}; }
+    zt::vec3f max3f() const override { return {}; }
+    zt::vec3f mean3f() const override { return {}; }
+    zt::vec3f position3f(int64_t, const Channel*) const override { return {}; }
+    float component(int64_t, int) const override { return 0; }
+    float sample(const zt::vec3f&, const zt::tile_layout3*, int) const override { return 0; }
+    void read(Cb::ZtpReader&) override {}
+    void clear() override {}
+};
 
 template <class T>
 std::vector<uint8_t> bytesOf(const std::vector<T>& values) {

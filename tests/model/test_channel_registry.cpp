@@ -20,27 +20,8 @@ const std::vector<std::string> kBufferNames = {"buffer::int",   "buffer::float",
                                                "buffer::vec2i", "buffer::vec3f", "buffer::vec3i",
                                                "buffer::vec4f", "buffer::vec4i"};
 
-// A channel of a branch of its own, to see that type tests keep branches apart.
+// A subclass of a registered buffer class.
 class ForeignChannel : public Cb::BufferChannel<float> {};
-class OtherBranchChannel : public Cb::Channel {
-public:
-    static const char* staticTypeName() { return "test::other"; }
-    uint64_t size() const override { return 0; }
-    float memoryMB() const override { return 0; }
-    bool empty() const override { return true; }
-    std::string typeName() const override { return staticTypeName(); }
-    int typeCode() const override { return Cb::kTypeFloat; }
-    Channel* clone() const override { return new OtherBranchChannel(*this); }
-    zt::vec3f defaultValue3f() const override { return {}; }
-    zt::vec3f min3f() const override { return {}; }
-    zt::vec3f max3f() const override { return {}; }
-    zt::vec3f mean3f() const override { return {}; }
-    zt::vec3f position3f(int64_t, const Channel*) const override { return {}; }
-    float component(int64_t, int) const override { return 0; }
-    float sample(const zt::vec3f&, const zt::tile_layout3*, int) const override { return 0; }
-    void read(Cb::ZtpReader&) override {}
-    void clear() override {}
-};
 
 TEST(ChannelName, SpaceIsRefusedWithTheTwoSpaceMessageAndKeepsTheOldName) {
     Cb::BufferChannel<int> channel;
@@ -106,7 +87,7 @@ TEST(ChannelRegistry, BaseNamesAreTestsOnlyAndUnknownNamesThrow) {
 TEST(ChannelRegistry, TypeTestsFollowTheClassTreeAndKeepBranchesApart) {
     Cb::BufferChannel<int> ints;
     ForeignChannel derived;
-    OtherBranchChannel other;
+    modeltest::OtherBranchChannel other;
     EXPECT_FALSE(Cb::isChannelType(&ints, "buffer::float"));
     EXPECT_FALSE(Cb::isChannelType(&ints, "buffer::vec3i"));
     EXPECT_TRUE(Cb::isChannelType(&derived, "buffer::float"));  // a downcast, not an exact type
@@ -114,7 +95,7 @@ TEST(ChannelRegistry, TypeTestsFollowTheClassTreeAndKeepBranchesApart) {
     EXPECT_FALSE(Cb::isChannelType(&other, "buffer::float"));
     EXPECT_FALSE(Cb::isChannelType(nullptr, "buffer::base"));
 
-    Cb::registerChannelClass<OtherBranchChannel>();
+    Cb::registerChannelClass<modeltest::OtherBranchChannel>();
     EXPECT_TRUE(Cb::isChannelType(&other, "test::other"));
     EXPECT_FALSE(Cb::isChannelType(&ints, "test::other"));
     Cb::channelCreateTable().erase("test::other");

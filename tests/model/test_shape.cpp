@@ -390,8 +390,10 @@ TEST(ShapeBase, RefusesTwoAndFourIntChannels) {
     EXPECT_EQ("4i channels not supported in a Bare-Shape",
               messageOf([&] { shape.createChannel4i("t", {0, 0, 0, 0}); }));
     EXPECT_EQ("", shape.positionSource());
-    EXPECT_EQ("Cannot append a channel without an object to Bare-Shape",
+    EXPECT_EQ("A channel handle without a channel cannot join a Bare-Shape",
               messageOf([&] { shape.appendChannel(ChannelHandle()); }));
+    EXPECT_EQ("A channel handle without a channel cannot join a Bare-Shape",
+              messageOf([&] { shape.replaceChannel(ChannelHandle()); }));
 }
 
 }  // namespace

@@ -152,6 +152,8 @@ protected:
     // The index of a qualified or plain name, with the lookup failures of
     // channel(name).
     int findChannel(const std::string& name) const;
+    // Throws when a handle to be added holds no channel.
+    void requireObject(const ChannelHandle& handle) const;
 
     std::vector<Channel*> writeList_;
     uint64_t syncDeferral_ = 0;
