@@ -36,7 +36,6 @@ void splatParticles(const zt::tile_layout3& layout, std::span<const ParticleBloc
     for (const zt::field3<float>* field : values) detail::requireSized(layout, *field, "splat values");
     detail::requireSized(layout, weights, "splat weights");
     const int sampleSet = values[0]->sampleSet();
-    const int64_t components = int64_t(values.size());
     detail::forEachBlock(blocks, [&](const ParticleBlockView& block) {
         zt::trilinear_stencil st;
         for (size_t k = 0; k < block.positions.size(); ++k) {
@@ -44,7 +43,7 @@ void splatParticles(const zt::tile_layout3& layout, std::span<const ParticleBloc
             if (!layout.stencil(block.positions[k], sampleSet, st)) continue;
             bool inside = true;
             for (int c = 0; c < 8; ++c) inside = inside && st.tile[c] != nullptr;
-            if (inside) addCorners(st, block.values + int64_t(k) * components, values, weights);
+            if (inside) addCorners(st, block.values + int64_t(k) * block.valueStride, values, weights);
         }
     });
 }

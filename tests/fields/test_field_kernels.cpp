@@ -35,7 +35,7 @@ TEST(SplatKernel, TwoParticlesSpreadTrilinearlyAndDivideByTheirWeights) {
     auto layout = fieldtest::twoTileLayout(2);
     const std::vector<zt::vec3f> positions = {{0.25f, 0.5f, 0.0f}, {0.75f, 0.5f, 0.0f}};
     const std::vector<float> values = {2.0f, 4.0f};
-    const ParticleBlockView block{positions, values.data(), {}};
+    const ParticleBlockView block{positions, values.data(), 1, {}};
     for (const bool divide : {false, true}) {
         SCOPED_TRACE(divide);
         auto value = sizedField(*layout, -1.0f);
@@ -71,7 +71,7 @@ TEST(SplatKernel, CornersInCoarseTilesAccumulateInTheirSlot) {
     // the coarse tile (2,0,0); y + 1 and z + 1 stay in the fine tile.
     const std::vector<zt::vec3f> positions = {{3.5f, 0.0f, 0.0f}};
     const std::vector<zt::vec3f> values = {{1.0f, 2.0f, 3.0f}};
-    const ParticleBlockView block{positions, &values[0][0], {}};
+    const ParticleBlockView block{positions, &values[0][0], 3, {}};
     zt::field3<float> v[3] = {sizedField(*layout, 0.0f), sizedField(*layout, 0.0f), sizedField(*layout, 0.0f)};
     zt::field3<float>* fields[] = {&v[0], &v[1], &v[2]};
     auto weight = sizedField(*layout, 0.0f);
@@ -103,7 +103,7 @@ TEST(SplatKernel, SkipsDropletsAndParticlesWithoutAllCorners) {
         {9.0f, 11.0f, 11.0f}};  // base voxel in a coarse tile: skipped
     const std::vector<float> values = {1, 10, 100, 1000, 10000};
     const std::vector<float> droplet = {0.5f, 2.0f, 0.0f, 0.0f, 0.0f};
-    const ParticleBlockView block{positions, values.data(), droplet};
+    const ParticleBlockView block{positions, values.data(), 1, droplet};
     auto value = sizedField(layout, 0.0f);
     auto weight = sizedField(layout, 0.0f);
     zt::field3<float>* fields[] = {&value};
@@ -177,7 +177,7 @@ TEST(DistanceKernel, VoxelsNearParticlesTakeTheDistanceToTheNearestSurface) {
     auto distance = sizedField(layout, 100000.0f);
     const std::vector<zt::vec3f> positions = {{1.5f, 1.0f, 1.0f}, {3.0f, 3.0f, 3.0f}, {0.0f, 3.0f, 0.0f}};
     const std::vector<float> droplet = {0.0f, 0.0f, 5.0f};  // the third is a droplet
-    const ParticleBlockView block{positions, nullptr, droplet};
+    const ParticleBlockView block{positions, nullptr, 1, droplet};
     Cb::particleDistance(layout, {&block, 1}, 1.0f, 0.5f, distance);
     // Reach 1.5 around each fluid particle; sample points at the corners.
     EXPECT_FLOAT_EQ(0.0f, distance.at(voxel(layout, 1, 1, 1)));
@@ -195,7 +195,7 @@ TEST(DistanceKernel, AReachBeyondTheLayoutStaysInsideIt) {
     auto layout = fieldtest::twoTileLayout(2);
     auto distance = sizedField(*layout, 100000.0f);
     const std::vector<zt::vec3f> positions = {{1.0f, 1.0f, 1.0f}, {1e30f, 0.0f, 0.0f}};
-    const ParticleBlockView block{positions, nullptr, {}};
+    const ParticleBlockView block{positions, nullptr, 1, {}};
     Cb::particleDistance(*layout, {&block, 1}, 1.0f, 1e6f, distance);
     // Every fine voxel is within the reach: |s - p| - 1e6.
     EXPECT_FLOAT_EQ(float(2.0 - 1e6), distance.at(voxel(*layout, 3, 1, 1)));

@@ -24,12 +24,14 @@
 
 namespace Cb {
 
-// One particle block: positions, the per-particle values to splat (C floats
-// per particle, C the component count; may be null for the distance), and
-// the droplet values (empty when the shape has no droplet channel).
+// One particle block: positions, the per-particle values to splat (the C
+// components of particle k at values + k * valueStride, C the number of value
+// fields; may be null for the distance), and the droplet values (empty when
+// the shape has no droplet channel).
 struct ParticleBlockView {
     std::span<const zt::vec3f> positions;
     const float* values = nullptr;
+    int valueStride = 1;
     std::span<const float> droplet;
 };
 
