@@ -91,7 +91,8 @@ public:
     // field c (scalar channels ignore c; a vector component the channel lacks
     // gives 0). An index the field does not hold throws.
     float component(int64_t index, int c) const override;
-    // Trilinear sample of component field c, starting from the background.
+    // Trilinear sample of component field c, starting from the background;
+    // without a layout the background.
     float sample(const zt::vec3f& position, const zt::tile_layout3* layout, int c) const override;
     // Resizes every value field to the layout and remembers its empty slots
     // for the compaction that follows.
