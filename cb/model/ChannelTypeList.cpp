@@ -2,6 +2,8 @@
 // field types, particle types, buffer types, each branch closed by its
 // "*::base" type test. "buffer::int64" is deliberately absent: such channels
 // are written under that name but cannot be recreated from it.
+#include "cb/fields/FieldChannel.h"
+#include "cb/fields/FieldSpecialChannels.h"
 #include "cb/model/BufferChannel.h"
 #include "cb/model/ChannelRegistry.h"
 #include "cb/model/ParticleChannel.h"
@@ -9,7 +11,14 @@
 namespace Cb {
 
 void registerChannelTypes() {
-    // Field channels join here, ahead of the particle names.
+    registerChannelClass<FieldChannel1i>();
+    registerChannelClass<FieldChannel1i64>();
+    registerChannelClass<FieldChannel1f>();
+    registerChannelClass<FieldChannel3f>();
+    registerChannelClass<FieldChannelParticleCount>();
+    registerChannelClass<FieldChannelFluidDistance>();
+    registerChannelClass<FieldChannelSolidDistance>();
+    registerChannelTest<FieldChannelBase>();
 
     registerChannelClass<ParticleChannel<int>>();
     registerChannelClass<ParticleChannel<int8_t>>();

@@ -1,5 +1,6 @@
 // The built-in shape kinds, registered at start-up in this order: "Field",
 // "Particle", then the buffer shapes.
+#include "cb/fields/FieldShape.h"
 #include "cb/model/MeshShapes.h"
 #include "cb/model/ParticleShape.h"
 #include "cb/model/PointShape.h"
@@ -8,7 +9,7 @@
 namespace Cb {
 
 void registerShapeTypes() {
-    // "Field" joins here.
+    registerShapeType("Field", &newShapeOf<FieldShape>);
 
     registerShapeType("Particle", &newShapeOf<ParticleShape>);
 
