@@ -109,7 +109,7 @@ void ChannelDeclStmt::apply(Cb::Body* body) {
     const ChannelQualifier* q = qualifier();
     if (!q) return;
     if (const ChannelDecl* channel = channelDecl()) {
-        q->applyToChannel(body, channel->spec()->shapeName(), channel->spec()->channelName());
+        if (const ChannelSpec* spec = channel->spec()) q->applyToChannel(body, spec->shapeName(), spec->channelName());
     } else if (const ShapeDecl* shape = shapeDecl()) {
         q->applyToChannel(body, shape->shapeName(), "*");
     }
