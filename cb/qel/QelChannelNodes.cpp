@@ -29,16 +29,12 @@ zt::vec3f samplePosition(const QelNode& node, int64_t index, const FrameTime& t,
     return p;
 }
 
-// The channel's own reads. The channel classes' type information is emitted
-// with their implementation in the model; these calls are kept out of the
-// sanitizer's dynamic-type check until that implementation is linked in.
-__attribute__((no_sanitize("vptr"))) float channelComponent(const Cb::Channel* channel, uint64_t index,
-                                                            int c) {
+float channelComponent(const Cb::Channel* channel, uint64_t index, int c) {
     return channel->component(int64_t(index), c);
 }
 
-__attribute__((no_sanitize("vptr"))) float channelSample(const Cb::Channel* channel, const zt::vec3f& position,
-                                                         const Cb::QelContext* context, int c) {
+float channelSample(const Cb::Channel* channel, const zt::vec3f& position, const Cb::QelContext* context,
+                    int c) {
     return channel->sample(position, context->layout(), c);
 }
 

@@ -147,13 +147,6 @@ TEST_F(QelContextTest, LegacyChannelNamesAreMapped) {
     EXPECT_EQ("FluidDistance", Cb::QelContext::mapChannelName("FluidDistance"));
 }
 
-TEST_F(QelContextTest, ContextOverABodyIsRefusedForNow) {
-    alignas(16) unsigned char notABody[64] = {};
-    auto* body = reinterpret_cast<Cb::Body*>(notABody);
-    EXPECT_EQ("QEL context over a body is not available yet",
-              failure([&] { Cb::QelContext context(body, "Particle", Cb::FrameTime()); }));
-}
-
 TEST_F(QelContextTest, ChannelNodesBindToNothingWithoutAShape) {
     Cb::QelContext context(nullptr, "Particle", Cb::FrameTime());
     NodePtr implicit = bound(".fluidDistance", &context);

@@ -139,6 +139,9 @@ protected:
 
 private:
     [[noreturn]] void badShapeType(const std::string& kind) const;
+    // Notes empty slots, settles the layout, and lets the shapes follow it
+    // again when slots were compacted away.
+    void settleLayout();
     void setMotionTypeUnsolved();
 
     float transform_[16];
