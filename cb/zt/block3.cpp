@@ -160,6 +160,17 @@ void block3<T>::readLegacy(Cb::ZtpInput& in) {
     elements_.swap(elements);
 }
 
+template <class T>
+void block3<T>::readRaw(Cb::ZtpInput& in, uint64_t size) {
+    if (size % sizeof(T) != 0 || size / sizeof(T) > uint64_t(kMaxBlockElements))
+        throw ztx::base(cat("Cannot read ", size, " raw bytes as whole particle block elements of ", sizeof(T),
+                            " bytes"));
+    array1<T> elements(int64_t(size / sizeof(T)));
+    if (in.readRaw(elements.data(), size_t(size)) != Cb::ZtpInput::ReadResult::Ok)
+        throw ztx::base(cat("Error reading a particle block of ", size, " bytes from ", in.name()));
+    elements_.swap(elements);
+}
+
 template class block3<int8_t>;
 template class block3<int>;
 template class block3<float>;

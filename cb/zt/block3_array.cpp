@@ -195,6 +195,7 @@ block3_array_base::block3_array_base(const block3_array_base& other)
       version_(other.version_),
       dataPosition_(other.dataPosition_),
       dataBytes_(other.dataBytes_),
+      loadBatchBytes_(other.loadBatchBytes_),
       loadingAllowed_(true),
       loadPending_(other.loadPending_) {
     for (int list = 0; list < 2; ++list) {
@@ -314,37 +315,81 @@ void block3_array_base::loadEverything() {
 void block3_array_base::loadRemaining() {
     const int64_t total = blockCount();
     std::vector<int64_t> missing;
-    uint64_t first = std::numeric_limits<uint64_t>::max(), last = 0;
-    for (int64_t g = 0; g < total; ++g) {
-        if (residentBlock(g)) continue;
-        missing.push_back(g);
-        const uint64_t offset = pieceField(blockTable_, g, kPieceOffset);
-        first = std::min(first, offset);
-        last = std::max(last, offset + pieceField(blockTable_, g, kPieceStoredSize));
-    }
+    for (int64_t g = 0; g < total; ++g)
+        if (!residentBlock(g)) missing.push_back(g);
     if (missing.empty()) return;
-    // One read of the part of the data region that the missing blocks use.
     Cb::ZtpInput& in = openDeferred();
     in.seek(dataPosition_);
     if (in.read<int64_t>("Error reading array size") != dataBytes_)
         throw ztx::base(cat("read_ztp(", fileName_, ") failed: the particle data region has changed"));
-    array1<uint8_t> data(int64_t(last - first));
-    in.seek(dataPosition_ + kByteCountSize + int64_t(first));
-    in.readExact(data.data(), size_t(data.count()), "Error reading array data");
+    const bool allRaw = std::all_of(missing.begin(), missing.end(), [this](int64_t g) {
+        return pieceField(blockTable_, g, kPieceRawCount) == kRawPiece;
+    });
+    if (allRaw)
+        readRawBlocks(in, missing);
+    else
+        decodeBlocks(in, missing);
+}
 
-    const int64_t count = int64_t(missing.size());
-    parallel_errors errors;
-#pragma omp parallel for schedule(dynamic, 1) if (count > 1)
-    for (int64_t m = 0; m < count; ++m) {
-        errors.capture([&] {
-            const int64_t g = missing[size_t(m)];
-            const uint8_t* bytes = data.data() + (pieceField(blockTable_, g, kPieceOffset) - first);
-            const auto [list, slot] = slotOf(g);
-            lists_[list].set(slot, decodeEntry(g, bytes));
-            applyDefault(list, slot);
-        });
+void block3_array_base::sortByOffset(std::vector<int64_t>& blocks) const {
+    std::sort(blocks.begin(), blocks.end(), [this](int64_t a, int64_t b) {
+        return pieceField(blockTable_, a, kPieceOffset) < pieceField(blockTable_, b, kPieceOffset);
+    });
+}
+
+void block3_array_base::readRawBlocks(Cb::ZtpInput& in, std::vector<int64_t>& missing) {
+    // Raw elements go straight from the file into their blocks, in file order.
+    sortByOffset(missing);
+    for (const int64_t g : missing) {
+        const vec3i c = tableCoord(g);
+        std::unique_ptr<block3_base> b = newBlock(c[0], c[1], c[2]);
+        in.seek(dataPosition_ + kByteCountSize + int64_t(pieceField(blockTable_, g, kPieceOffset)));
+        b->readRaw(in, pieceField(blockTable_, g, kPieceStoredSize));
+        const auto [list, slot] = slotOf(g);
+        lists_[list].set(slot, std::move(b));
+        applyDefault(list, slot);
     }
-    errors.rethrow();
+}
+
+void block3_array_base::decodeBlocks(Cb::ZtpInput& in, std::vector<int64_t>& missing) {
+    // The stored bytes are read in file order, a batch of blocks at a time
+    // into one reused buffer, and each batch inflates in parallel: one pass
+    // over the file without holding all of its bytes at once.
+    sortByOffset(missing);
+    array1<uint8_t> buffer;
+    size_t next = 0;
+    while (next < missing.size()) {
+        const uint64_t first = pieceField(blockTable_, missing[next], kPieceOffset);
+        uint64_t last = first;
+        size_t end = next;
+        while (end < missing.size()) {
+            const int64_t g = missing[end];
+            const uint64_t blockEnd =
+                pieceField(blockTable_, g, kPieceOffset) + pieceField(blockTable_, g, kPieceStoredSize);
+            if (end > next && std::max(last, blockEnd) - first > loadBatchBytes_) break;
+            last = std::max(last, blockEnd);
+            ++end;
+        }
+        buffer.resize(int64_t(last - first));
+        in.seek(dataPosition_ + kByteCountSize + int64_t(first));
+        in.readExact(buffer.data(), size_t(buffer.count()), "Error reading array data");
+
+        const int64_t count = int64_t(end - next);
+        const int64_t* batch = missing.data() + next;
+        parallel_errors errors;
+#pragma omp parallel for schedule(dynamic, 1) if (count > 1)
+        for (int64_t m = 0; m < count; ++m) {
+            errors.capture([&] {
+                const int64_t g = batch[m];
+                const uint8_t* bytes = buffer.data() + (pieceField(blockTable_, g, kPieceOffset) - first);
+                const auto [list, slot] = slotOf(g);
+                lists_[list].set(slot, decodeEntry(g, bytes));
+                applyDefault(list, slot);
+            });
+        }
+        errors.rethrow();
+        next = end;
+    }
 }
 
 void block3_array_base::loadRemainingLegacy() {

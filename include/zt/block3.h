@@ -70,6 +70,9 @@ public:
     // Files before version 14: tile coordinates (3 x i32), then the elements
     // as a legacy array.
     virtual void readLegacy(Cb::ZtpInput& in) = 0;
+    // Reads `size` bytes of raw elements straight into the block. Throws for
+    // a size that holds a partial element, and for a short read.
+    virtual void readRaw(Cb::ZtpInput& in, uint64_t size) = 0;
     // Capacity shrinks to the count.
     virtual void squeeze() = 0;
     virtual int64_t count() const = 0;
@@ -112,6 +115,7 @@ public:
     void eraseSet(const std::set<int>& indices) override;
     void decode(const uint8_t* bytes, uint64_t size, uint64_t rawCount) override;
     void readLegacy(Cb::ZtpInput& in) override;
+    void readRaw(Cb::ZtpInput& in, uint64_t size) override;
     void squeeze() override { elements_.squeeze(); }
     int64_t count() const override { return elements_.count(); }
     int64_t capacity() const override { return elements_.capacity(); }

@@ -17,8 +17,11 @@
 // Deferred loading: readHeader (version 14 and later) and readHeaderLegacy
 // (before) read only the tables and leave the data in the file; the file is
 // reopened by name when data is first needed. Single blocks load under one
-// process-wide mutex, re-checking the slot inside it; ensureLoaded reads the
-// remaining data in one read and inflates the blocks in parallel. Every table
+// process-wide mutex, re-checking the slot inside it. ensureLoaded makes one
+// pass over the data region: raw blocks are read straight into their
+// storage; compressed ones in batches of a few megabytes, each batch read
+// with one read and inflated in parallel (no copy of the whole region is
+// ever held: measured, this is what makes large files load fast). Every table
 // read from a file is checked before a block is loaded: a bad entry throws a
 // ztx::base naming the file, and nothing is read out of bounds.
 //
@@ -224,6 +227,10 @@ public:
     int64_t dataPosition() const { return dataPosition_; }
     // Loads every block still on disk, whether loading is allowed or not.
     void loadAllBlocks();
+    // Compressed blocks are read in batches of about this many bytes (a
+    // larger block forms a batch of its own), each inflated in parallel.
+    static constexpr uint64_t kDefaultLoadBatchBytes = uint64_t(16) << 20;
+    void setLoadBatchBytes(uint64_t bytes) { loadBatchBytes_ = bytes; }
 
     // --- whole-array operations ---
     // Deletes every block, empties both lists (list 1 keeps its slot 0),
@@ -313,6 +320,9 @@ private:
     void closeDeferred() noexcept;
     void endPending() noexcept;
     void loadRemaining();
+    void sortByOffset(std::vector<int64_t>& blocks) const;
+    void readRawBlocks(Cb::ZtpInput& in, std::vector<int64_t>& missing);
+    void decodeBlocks(Cb::ZtpInput& in, std::vector<int64_t>& missing);
     void loadRemainingLegacy();
     std::unique_ptr<block3_base> decodeEntry(int64_t g, const uint8_t* bytes) const;
     template <class Sum, class PerBlock>
@@ -331,6 +341,7 @@ private:
     // Position of the data region's byte count, and its byte count.
     int64_t dataPosition_ = 0;
     int64_t dataBytes_ = 0;
+    uint64_t loadBatchBytes_ = kDefaultLoadBatchBytes;
     bool loadingAllowed_ = true;
     bool loadPending_ = false;
 };

@@ -4,13 +4,13 @@
 // the length of a scope.
 
 #include <gtest/gtest.h>
-#include <omp.h>
 
 #include <initializer_list>
 #include <string>
 #include <vector>
 
 #include "ByteBuilder.h"
+#include "ScopedThreads.h"
 #include "TempPath.h"
 #include "cb/io/ZtpStream.h"
 #include "zt/block3_array.h"
@@ -20,16 +20,7 @@ namespace blocktest {
 using zt::vec3f;
 using zt::vec3i;
 
-class ScopedThreads {
-public:
-    explicit ScopedThreads(int n) : saved_(omp_get_max_threads()) { omp_set_num_threads(n); }
-    ~ScopedThreads() { omp_set_num_threads(saved_); }
-    ScopedThreads(const ScopedThreads&) = delete;
-    ScopedThreads& operator=(const ScopedThreads&) = delete;
-
-private:
-    int saved_;
-};
+using testsupport::ScopedThreads;
 
 template <class T>
 struct BlockSpec {

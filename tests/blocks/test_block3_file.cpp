@@ -112,6 +112,21 @@ TYPED_TEST(Block3RoundTrip, SingleBlocksAndWholeArraysWithOneAndTwoThreads) {
     }
 }
 
+TEST(Block3Deferred, SmallBatchesLoadEveryBlockOnce) {
+    TempDir dir;
+    const std::string path = dir.file("batches.ztp");
+    auto original = sampleArray<vec3f>();
+    writeRecord(*original, path, true);
+    for (uint64_t batch : {uint64_t(1), uint64_t(300), uint64_t(5000)}) {
+        zt::block3_array<vec3f> a;
+        a.setLoadBatchBytes(batch);
+        readRecord(a, path, 16);
+        a.block(0, 2);  // one block already in memory stays as it is
+        a.ensureLoaded();
+        expectSame(*original, a);
+    }
+}
+
 TEST(Block3Record, CompressedBlocksAreSmallerAndRawOnesAreNot) {
     TempDir dir;
     auto a = sampleArray<float>();

@@ -5,6 +5,8 @@
 #include "cb/io/ZtpWriter.h"
 #include "cb/model/ChannelRegistry.h"
 #include "cb/model/Shape.h"
+#include "cb/qel/QelContext.h"
+#include "cb/values/ValueTypes.h"
 
 namespace fieldtest {
 
@@ -14,8 +16,18 @@ void ensureRegistries() {
 }
 
 namespace {
+// What start-up creates for the tests: the global expression context and
+// the value, channel and shape registries.
 struct Registries : ::testing::Environment {
-    void SetUp() override { ensureRegistries(); }
+    void SetUp() override {
+        Cb::QelContext::createGlobal();
+        Cb::registerValueTypes();
+        ensureRegistries();
+    }
+    void TearDown() override {
+        Cb::releaseValueTypes();
+        Cb::QelContext::destroyGlobal();
+    }
 };
 const auto* const kRegistries = ::testing::AddGlobalTestEnvironment(new Registries);
 }  // namespace

@@ -1,13 +1,13 @@
 // Particle channels: names and codes, statistics, indexed access, deferred
 // loading under the suppression flag, file round trips and running ids.
 #include <gtest/gtest.h>
-#include <omp.h>
 
 #include <cstdio>
 
 #include "ByteBuilder.h"
 #include "MessageOf.h"
 #include "ParticleTestSupport.h"
+#include "ScopedThreads.h"
 #include "cb/io/ZtpEncoding.h"
 #include "cb/model/ChannelRegistry.h"
 
@@ -19,14 +19,7 @@ using testsupport::messageOf;
 using zt::vec3f;
 using zt::vec3i;
 
-class ScopedThreads {
-public:
-    explicit ScopedThreads(int n) : saved_(omp_get_max_threads()) { omp_set_num_threads(n); }
-    ~ScopedThreads() { omp_set_num_threads(saved_); }
-
-private:
-    int saved_;
-};
+using testsupport::ScopedThreads;
 
 TEST(ParticleChannelTypes, NamesCodesAndRegistryTests) {
     const std::pair<const char*, int> expected[] = {

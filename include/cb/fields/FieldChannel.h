@@ -215,6 +215,14 @@ public:
     std::string typeName() const override { return staticTypeName(); }
     int typeCode() const override;
     Channel* clone() const override;
+    // With update mode 3, particle splatting: the field is reset to the
+    // body's layout and background, the values of the body's float particle
+    // channel of the same name are splatted into it (particles whose droplet
+    // value exceeds the body's "Droplet Threshold", 1.0 without one, stay
+    // out), divided by their weights with flag B and extended into unreached
+    // voxels with flag C. Throws "Cannot particle-splat field-channel '<name>':
+    // no matching particle-channel found in body" without that channel.
+    void updateStep(const FrameTime& time, const Body& body) override;
 
     // The values, loaded first.
     zt::field3<float>& field();
@@ -237,6 +245,10 @@ public:
     std::string typeName() const override { return staticTypeName(); }
     int typeCode() const override;
     Channel* clone() const override;
+    // Requires update mode 1 ("Int Field-Channel '<name>' requires 'Reset'
+    // Time-Step Update"); every value becomes the background on the body's
+    // layout.
+    void updateStep(const FrameTime& time, const Body& body) override;
 
     zt::field3<int>& field();
     const zt::field3<int>& field() const;
@@ -259,6 +271,8 @@ public:
     std::string typeName() const override { return staticTypeName(); }
     int typeCode() const override;
     Channel* clone() const override;
+    // As FieldChannel1i, with "Int64 Field-Channel ..." in the message.
+    void updateStep(const FrameTime& time, const Body& body) override;
 
     zt::field3<int64_t>& field();
     const zt::field3<int64_t>& field() const;
@@ -282,6 +296,10 @@ public:
     std::string typeName() const override { return staticTypeName(); }
     int typeCode() const override;
     Channel* clone() const override;
+    // With update mode 3, particle splatting of the body's vec3f particle
+    // channel of the same name, component by component, each component on
+    // its own field's sample set (see FieldChannel1f).
+    void updateStep(const FrameTime& time, const Body& body) override;
 
     // Component field c (0, 1, 2), loaded first.
     zt::field3<float>& field(int c);

@@ -29,6 +29,20 @@ public:
     Channel* clone() const override;
     // Keeps the background at kFarDistance ("... update ..." warning) first.
     void updateLayout(const zt::tile_layout3& layout) override;
+    // Stores the body's "Droplet Threshold" at the time (kept when the body
+    // has none).
+    void updateFromBody(const FrameTime& time, const Body& body) override;
+    // Unless the update mode is 2 (transport), first the body's
+    // "solid-distance" channel's updateStep; then rebuildStep.
+    void updateStep(const FrameTime& time, const Body& body) override;
+    // The distance to the fluid surface from the particle positions: on the
+    // body's layout, every fine voxel whose sample point lies within r + h of
+    // a fluid particle (droplet value at most the stored threshold) holds the
+    // distance to the nearest such particle centre minus r, where r is half a
+    // cell times the body's "Fluid Merge Factor" (1 without one); every other
+    // value is kFarDistance. Throws "Cannot update fluid-distance with NULL
+    // particle-shape" when the body has no particle shape.
+    void rebuildStep(const FrameTime& time, const Body& body) override;
 
     // Takes the values of `field`; its background is refused as above with
     // "... replace ...".
@@ -63,6 +77,22 @@ public:
     void updateLayout(const zt::tile_layout3& layout) override;
     void compactBlocks() override;
     void clear() override;
+    // Forgets the last rebuild, so that the distances are rebuilt from the
+    // occluders as they are now, then rebuildStep.
+    void updateStep(const FrameTime& time, const Body& body) override;
+    // Nothing when the body's fine-tile list has the length it had at the
+    // last rebuild. Otherwise the distances (background kFarDistance) and
+    // the companion (background -1) follow the body's layout, reset to their
+    // backgrounds on the first rebuild; the body's "solid-velocity" field
+    // channel (vec3f), if any, follows too; every occluder is merged in list
+    // order (mergeOccluder with its list index); the length is remembered and
+    // the "solid-velocity" channel's rebuildStep runs.
+    //
+    // An occluder contributes when it is a Body with a "Field" shape holding
+    // a float field channel "distance", its signed distance (negative inside
+    // the solid) on its own layout, and optionally a vec3f field channel
+    // "velocity"; any other occluder contributes nothing.
+    void rebuildStep(const FrameTime& time, const Body& body) override;
 
     // Appends an occluder (not owned) unless it is listed.
     void addOccluder(const Object* occluder);
@@ -98,13 +128,29 @@ public:
     Channel* clone() const override;
     // Counting runs before the other field hooks.
     int hookPriority() const override { return 10; }
+    // Particle counting, the same for both hooks. The target is 3s^3 for the
+    // body's "Surface Supersampling" s, raised to 3p^3 for its "Particle
+    // Supersampling" p; without either (or not above 0) no limit. Without a
+    // particle shape nothing happens. Otherwise the field follows the body's
+    // layout; when the particle positions changed since the last update, or
+    // the layout's fine-tile list has another length than at the last count
+    // (a field never counted included), the values are set to 0 and every
+    // particle of every block adds 1 to the voxel containing it (fine voxels
+    // only). With "Particle Regulation" reading "On", a particle whose voxel
+    // already holds more than the target is removed from the particle shape
+    // instead.
+    void updateStep(const FrameTime& time, const Body& body) override;
+    void rebuildStep(const FrameTime& time, const Body& body) override;
 
     // The most particles a voxel keeps while regulation is on.
     float targetCount() const { return targetCount_; }
     void setTargetCount(float target) { targetCount_ = target; }
 
 private:
+    void count(const FrameTime& time, const Body& body);
+
     float targetCount_ = defaultParticleCountTarget();
+    int64_t countedFineTiles_ = -1;
 };
 
 }  // namespace Cb
