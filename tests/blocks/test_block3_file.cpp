@@ -168,6 +168,30 @@ TEST(Block3Deferred, PendingDataStaysOnDiskUntilLoadingIsAllowed) {
     expectSame(*original, a);
 }
 
+TEST(Block3Deferred, RestructuringLoadsEvenWhenLoadingIsNotAllowed) {
+    TempDir dir;
+    const std::string path = dir.file("restructure.ztp");
+    auto original = sampleArray<int>();
+    writeRecord(*original, path, false);
+    zt::block3_array<int> a;
+    readRecord(a, path, 16);
+    a.setLoadingAllowed(false);
+    a.block(0, 3);
+    // Compaction would otherwise drop the blocks still in the file.
+    a.compactBlocks();
+    EXPECT_FALSE(a.loadPending());
+    expectSame(*original, a);
+    // A mirror of a master still in the file is refused rather than emptied.
+    zt::block3_array<int> master;
+    readRecord(master, path, 16);
+    zt::block3_array<int> follower;
+    EXPECT_EQ(messageOf([&] { follower.resizeLike(master); }),
+              "Cannot mirror particle blocks that are still in the file");
+    master.ensureLoaded();
+    follower.resizeLike(master);
+    EXPECT_EQ(follower.elementCount(), original->elementCount());
+}
+
 TEST(Block3Deferred, RemovedFileIsReportedWithTheSystemText) {
     TempDir dir;
     const std::string path = dir.file("gone.ztp");
