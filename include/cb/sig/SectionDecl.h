@@ -1,5 +1,7 @@
 #pragma once
-// Property sections and enumerated groups of a signature.
+// Property sections and enumerated groups of a signature. Applied to a body,
+// a group declaration adds its EnumGroup and a section declaration adds its
+// section ("Stepping" goes first) filled with the built values in order.
 
 #include "cb/sig/SigNode.h"
 #include "cb/sig/ValueDecl.h"
@@ -20,6 +22,7 @@ public:
     std::string kind() const override { return "VALUE_SECTION"; }
     const StringConstant* description() const;
     const ValueDeclBlock* values() const;
+    void apply(Cb::Body* body) override;
     const char* className() const override { return "ValueSectionDecl"; }
 };
 
@@ -38,6 +41,8 @@ public:
     // Name i of the group, "" when out of range.
     std::string nameAt(int64_t i) const;
     const EnumGroupDeclBlock* names() const;
+    // A group of the same name fails ("... group exists").
+    void apply(Cb::Body* body) override;
     const char* className() const override { return "EnumGroupDecl"; }
 };
 

@@ -13,6 +13,8 @@ public:
     const StringConstant* description() const;
     // The item list, or null in a hand-built tree.
     const Node* items() const;
+    // Applies the items in file order; a null body is refused.
+    void apply(Cb::Body* body) override;
     const char* className() const override { return "Root"; }
 };
 
