@@ -1,7 +1,6 @@
 // Applying the "Channels" statements of a signature: shapes, typed channels
 // with their defaults, and the update qualifiers of field channels.
 #include <cstdlib>
-#include <memory>
 
 #include "cb/fields/FieldChannel.h"
 #include "cb/model/Body.h"
@@ -17,20 +16,14 @@ namespace {
 // The body's shape of that kind, created with its master channel when the
 // body has none.
 Cb::Shape& shapeOf(Cb::Body* body, const std::string& kind) {
-    if (!body->hasShape(kind)) {
-        std::unique_ptr<Cb::Shape> shape(Cb::createShape(kind, true));
-        body->addShape(shape.release());
-    }
+    if (!body->hasShape(kind)) body->addShape(Cb::createShape(kind, true));
     return *body->mutableShape(kind);
 }
 
 }  // namespace
 
-void ShapeDecl::apply(Cb::Body* body) {
-    std::unique_ptr<Cb::Shape> shape(Cb::createShape(shapeName(), true));
-    body->addShape(shape.get());
-    shape.release();
-}
+// addShape owns the shape from the call on, refused or not.
+void ShapeDecl::apply(Cb::Body* body) { body->addShape(Cb::createShape(shapeName(), true)); }
 
 float ChannelDecl::defaultFloat(int component) const {
     return float(std::atof(defaultText(component).c_str()));
@@ -109,7 +102,7 @@ void ChannelDeclStmt::apply(Cb::Body* body) {
     const ChannelQualifier* q = qualifier();
     if (!q) return;
     if (const ChannelDecl* channel = channelDecl()) {
-        q->applyToChannel(body, channel->spec()->shapeName(), channel->spec()->channelName());
+        if (const ChannelSpec* spec = channel->spec()) q->applyToChannel(body, spec->shapeName(), spec->channelName());
     } else if (const ShapeDecl* shape = shapeDecl()) {
         q->applyToChannel(body, shape->shapeName(), "*");
     }

@@ -3,11 +3,10 @@
 // its children (slots may be null, a missing optional part) in the order the
 // grammar gives them, and each child knows its parent.
 //
-// Applying a tree builds a body. The operations that need the body model are
-// added to the classes that carry them, once that model exists: buildValue on
-// ValueDecl, applyToChannel on ChannelQualifier and ChannelTransportQuality,
-// and apply overrides on the declaration nodes. Every node exposes the data
-// those operations read through plain accessors.
+// Applying a tree builds a body: apply overrides on the declaration nodes,
+// buildValue on ValueDecl, applyToChannel on ChannelQualifier and
+// ChannelTransportQuality (cb/sig/ValueApply.cpp, cb/sig/ChannelApply.cpp).
+// Every node exposes the data those operations read through plain accessors.
 
 #include <cstdint>
 #include <memory>
