@@ -1,8 +1,12 @@
 #include "cb/io/ZtpWriter.h"
 
+#include <sys/stat.h>
+
 #include <exception>
 
 #include "cb/Log.h"
+#include "cb/io/ZtpReader.h"
+#include "cb/model/Body.h"
 #include "zt/cat.h"
 #include "zt/ztx.h"
 
@@ -23,8 +27,64 @@ void ZtpWriter::openStream(const String& fileName) {
     stream_ = ZtpOutput(std::move(file), fileName);
 }
 
+namespace {
+
+// The directory part of a path: everything before its last "/".
+String directoryOf(const String& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == String::npos ? String() : path.substr(0, slash);
+}
+
+// Creates each missing directory of `dir`, from the top down. An existing
+// directory is no error; other failures show when the file is opened.
+void makeDirectories(const String& dir) {
+    for (size_t slash = dir.find('/', 1); ; slash = dir.find('/', slash + 1)) {
+        const String part = slash == String::npos ? dir : dir.substr(0, slash);
+        if (!part.empty()) ::mkdir(part.c_str(), 0777);
+        if (slash == String::npos) break;
+    }
+}
+
+}  // namespace
+
+void BodyWriter::open(const String& fileName) {
+    setFileName(fileName);
+    const String dir = directoryOf(fileName);
+    if (!dir.empty()) ::mkdir(dir.c_str(), 0777);
+}
+
+void ZtpWriter::open(const String& fileName) {
+    BodyWriter::open(fileName);
+    FilePtr file = openFile(fileName, "wb");
+    if (!file) {
+        makeDirectories(directoryOf(fileName));
+        file = openFile(fileName, "wb");
+    }
+    if (!file) throw ztx::base(zt::cat("Ztp::Writer(", fileName, ") failed: Cannot open file for writing."));
+    stream_ = ZtpOutput(std::move(file), fileName);
+    bodiesWritten_ = 0;
+    stream_.writeU32(ZtpReader::kMagic);
+    stream_.writeI32(kZtpVersion);
+    stream_.writeF64(time());
+    countPosition_ = stream_.tell();
+    stream_.writeI32(0);
+}
+
+void ZtpWriter::writeBody(Body& body, const String& selection, bool compress) {
+    body.write(*this, selection, compress);
+    ++bodiesWritten_;
+}
+
 void ZtpWriter::close() {
-    if (isOpen()) stream_.close();
+    if (!isOpen()) return;
+    if (countPosition_ >= 0) {
+        const int64_t end = stream_.tell();
+        stream_.seek(countPosition_);
+        stream_.writeI32(bodiesWritten_);
+        stream_.seek(end);
+        countPosition_ = -1;
+    }
+    stream_.close();
 }
 
 ZtpOutput& ZtpWriter::stream() {

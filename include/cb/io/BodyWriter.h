@@ -6,9 +6,18 @@
 
 namespace Cb {
 
+class Body;
+
 class BodyWriter : public BodyIo {
 public:
     BodyWriter() = default;
+
+    // Stores the name and creates the directory that holds the file (one
+    // level; a failure is left to the opening of the file).
+    virtual void open(const String& fileName);
+    // One body record; `selection` picks shapes and channels ("*.*" writes
+    // everything), `compress` the compressed encodings for channel data.
+    virtual void writeBody(Body& body, const String& selection, bool compress) = 0;
 
     double time() const { return time_; }
     // Nothing in the converter sets it; files carry 0.0 unless a caller does.

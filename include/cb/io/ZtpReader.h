@@ -4,16 +4,40 @@
 // through stream() with the encodings of ZtpEncoding.h and CompressedArray.h.
 
 #include <cstdint>
+#include <memory>
 
 #include "cb/io/BodyReader.h"
 #include "cb/io/ZtpStream.h"
 
 namespace Cb {
 
+// The file starts with a header (u32 magic 0xABBAABB1, i32 version, f64
+// time, i32 body count) followed by the body records. Opening reads every
+// body record; particle and field data stay in the file and are loaded when
+// first used, by reopening the file by name.
 class ZtpReader : public BodyReader {
 public:
+    static constexpr uint32_t kMagic = 0xABBAABB1u;
+    // The newest layout version; every older one from 1 on is read.
+    static constexpr int32_t kNewestVersion = 16;
+
     ZtpReader() = default;
+    // Reads the file (see open). A failure destroys the reader and passes on.
+    ZtpReader(const String& fileName, const String& bodyNamePattern, const String& signatureName);
     ~ZtpReader() override;
+
+    // Does nothing on an open reader. Opens the file ("ZtpReader(<file>)
+    // failed: Cannot open file: <system text>" unless throwOnOpenFailure() is
+    // false), logs "Reading ZTP: <file>", checks the magic ("ZtpReader: bad
+    // magic in <file>") and version, then reads every body record, keeping the
+    // bodies whose names match the pattern. A damaged record ends the reading
+    // with the warning "Corrupt ZTP: <reason>"; the bodies read before it stay.
+    bool open(const String& fileName, const String& bodyNamePattern, const String& signatureName) override;
+    // Reads the time of a file's header: false when the file cannot be opened;
+    // throws "bad magic in ztp <file>" or "Error reading ztp value".
+    bool readHeaderInfo(const String& fileName, double& time) override;
+    String fileExtension() const override { return "ztp"; }
+    Body* storedBody(int i) const override;
 
     // Attaches the file without reading anything from it; the stream's
     // position is 0 and `version` governs the version gates of what is read.
@@ -33,9 +57,12 @@ public:
     int64_t fileSize() { return stream().size(); }
     int64_t remaining() { return stream().remaining(); }
 
-    String fileExtension() const { return "ztp"; }
-
 private:
+    // One body record, created through the factory as `requested` (or, for
+    // "Body", as the type the file names). Failures come out as "Corrupt ZTP: ".
+    std::unique_ptr<Body> readBody(const String& requested);
+    void readBodyRecord(Body& body, const String& storedSignature);
+
     ZtpInput stream_;
 };
 

@@ -14,13 +14,24 @@ namespace Cb {
 class ZtpWriter : public BodyWriter {
 public:
     ZtpWriter() = default;
+    // Closes as close() does when still open.
     ~ZtpWriter() override;
+
+    // Creates the file, making every missing directory of its path, and
+    // writes the header (magic, version, time, body count 0). Throws
+    // "Ztp::Writer(<file>) failed: Cannot open file for writing.".
+    void open(const String& fileName) override;
+    // The body's record (see Body::write); counts it for the header.
+    void writeBody(Body& body, const String& selection, bool compress) override;
+    int32_t bodiesWritten() const { return bodiesWritten_; }
 
     // Creates (or truncates) the file and attaches it without writing
     // anything. Throws "Ztp::Writer(<file>) failed: Cannot open file for
     // writing." when it cannot be created.
     void openStream(const String& fileName);
-    // Flushes and closes the file; a failed flush throws.
+    // Patches the header's body count (after open), then flushes and closes
+    // the file; a failed flush throws. A file whose writer never closed keeps
+    // the count 0, so readers see no half-written bodies.
     void close() override;
     bool isOpen() const { return stream_.isOpen(); }
 
@@ -33,6 +44,8 @@ public:
 
 private:
     ZtpOutput stream_;
+    int64_t countPosition_ = -1;
+    int32_t bodiesWritten_ = 0;
 };
 
 }  // namespace Cb
