@@ -2,34 +2,17 @@
 
 #include <algorithm>
 
-#include "cb/qel/QelContext.h"
-#include "cb/values/ValueBase.h"
 
 namespace Cb::detail {
 
 Body& mutableBody(const Body& body) { return const_cast<Body&>(body); }
 
-namespace {
-ValueBase* valueOf(const Body& body, const std::string& name) {
-    Body& b = mutableBody(body);
-    return b.hasValue(name) ? b.value(name) : nullptr;
-}
-}  // namespace
-
 double bodyNumber(const Body& body, const std::string& name, const FrameTime& time, double fallback) {
-    ValueBase* value = valueOf(body, name);
-    if (!value) return fallback;
-    QelContext context(&mutableBody(body), "", time);
-    return value->evalNumber(time, 0, 0);
+    return body.valueNumber(name, time, fallback);
 }
 
 std::string bodyText(const Body& body, const std::string& name, const FrameTime& time) {
-    ValueBase* value = valueOf(body, name);
-    if (!value) return std::string();
-    QelContext context(&mutableBody(body), "", time);
-    std::string text;
-    value->evalString(text, time, 0, 0);
-    return text;
+    return body.valueText(name, time);
 }
 
 const ParticleShape* particlesOf(const Body& body) {

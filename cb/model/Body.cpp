@@ -12,6 +12,7 @@
 #include "cb/model/Channel.h"
 #include "cb/model/ParticleShape.h"
 #include "cb/model/Shape.h"
+#include "cb/qel/QelContext.h"
 #include "cb/values/EnumGroup.h"
 #include "cb/values/Value1e.h"
 #include "cb/values/ValueBase.h"
@@ -279,6 +280,23 @@ Channel* Body::channel(const std::string& qualifiedName) const {
     const Shape& s = *shape(shapePart(qualifiedName));
     const int i = s.indexOf(qualifiedName);
     return i < 0 ? nullptr : s.channel(i).get();
+}
+
+double Body::valueNumber(const std::string& name, const FrameTime& time, double fallback) const {
+    if (!hasValue(name)) return fallback;
+    // Evaluating binds the body's values to a context over it for the while.
+    Body& self = const_cast<Body&>(*this);
+    QelContext context(&self, "", time);
+    return self.value(name)->evalNumber(time, 0, 0);
+}
+
+std::string Body::valueText(const std::string& name, const FrameTime& time) const {
+    if (!hasValue(name)) return std::string();
+    Body& self = const_cast<Body&>(*this);
+    QelContext context(&self, "", time);
+    std::string text;
+    self.value(name)->evalString(text, time, 0, 0);
+    return text;
 }
 
 void Body::settleLayout() {

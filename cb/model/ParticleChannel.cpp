@@ -6,6 +6,7 @@
 
 #include "cb/io/ZtpReader.h"
 #include "cb/io/ZtpWriter.h"
+#include "cb/model/Body.h"
 #include "cb/model/ChannelElement.h"
 #include "zt/cat.h"
 #include "zt/ztx.h"
@@ -263,5 +264,10 @@ ParticleChannelDroplet::ParticleChannelDroplet(float defaultValue) : ParticleCha
 }
 
 Channel* ParticleChannelDroplet::clone() const { return new ParticleChannelDroplet(*this); }
+
+void ParticleChannelDroplet::updateFromBody(const FrameTime& time, const Body& body) {
+    threshold_ = float(body.valueNumber("Droplet Threshold", time, threshold_));
+    mergebackDepth_ = float(body.valueNumber("Droplet Mergeback Depth", time, mergebackDepth_));
+}
 
 }  // namespace Cb

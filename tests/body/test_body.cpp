@@ -282,3 +282,21 @@ TEST_F(Bodies, WriteSelectionWarnsForMissingShapes) {
     ASSERT_EQ(1u, shape.writeList().size());
     EXPECT_EQ("position", shape.writeList()[0]->name());
 }
+
+TEST_F(Bodies, DropletChannelTakesItsParametersFromTheBody) {
+    Body body("Water");
+    auto* shape = static_cast<ParticleShape*>(body.addShape(new ParticleShape(true)));
+    auto* droplet = static_cast<ParticleChannelDroplet*>(shape->createChannel1f("droplet", 0.0f));
+    ValueSection* s = body.addSection("Droplets");
+    s->addValue(std::make_unique<Value1f>("Droplet Threshold", std::array<std::string, 1>{"frame / 10"}));
+    FrameTime t;
+    t.frame = 5;
+    droplet->updateFromBody(t, body);
+    EXPECT_FLOAT_EQ(0.5f, droplet->threshold());
+    EXPECT_EQ(0.0f, droplet->mergebackDepth());  // the body has no such value
+    s->addValue(std::make_unique<Value1f>("Droplet Mergeback Depth", std::array<std::string, 1>{"2 dx"}));
+    body.mutableLayout().reset(0.25f, -1);
+    droplet->updateFromBody(t, body);
+    EXPECT_FLOAT_EQ(0.5f, droplet->mergebackDepth());
+    EXPECT_EQ(0, body.contextDepth());  // the evaluation's context is gone again
+}

@@ -116,6 +116,12 @@ public:
 
     void updateTileLayout(bool flag);
 
+    // A value of this body evaluated at `time` through an expression context
+    // over the body: as a number (`fallback` when the body has no such value),
+    // or as text ("" without one).
+    double valueNumber(const std::string& name, const FrameTime& time, double fallback) const;
+    std::string valueText(const std::string& name, const FrameTime& time) const;
+
     const float* transform() const { return transform_; }
     void setTransformMatrix(const float m[16]);
     const zt::tile_layout3& layout() const { return *layout_; }

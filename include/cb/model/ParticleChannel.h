@@ -168,6 +168,10 @@ public:
     std::string typeName() const override { return staticTypeName(); }
     Channel* clone() const override;
 
+    // Takes the body's "Droplet Threshold" and "Droplet Mergeback Depth" at
+    // the time; a value the body lacks keeps the current one.
+    void updateFromBody(const FrameTime& time, const Body& body) override;
+
     float threshold() const { return threshold_; }
     void setThreshold(float threshold) { threshold_ = threshold; }
     float mergebackDepth() const { return mergebackDepth_; }
