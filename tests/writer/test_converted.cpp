@@ -6,13 +6,13 @@
 #include <dirent.h>
 
 #include <algorithm>
+#include <cstdio>
 
 #include "CaptureOutput.h"
 #include "ExportParticles.h"
 #include "RichBody.h"
 #include "SceneWriter.h"
 #include "WriterTestSupport.h"
-#include "cb/io/ZtpWriter.h"
 #include "cb/model/ParticleShape.h"
 
 using namespace Cb;

@@ -4,11 +4,9 @@
 
 #include "RichBody.h"
 #include "WriterTestSupport.h"
-#include "cb/fields/FieldShape.h"
 #include "cb/model/MeshShapes.h"
 #include "cb/model/ParticleShape.h"
 #include "cb/model/PointShape.h"
-#include "zt/tile_layout3.h"
 
 using namespace Cb;
 using writertest::channelNames;
