@@ -54,6 +54,8 @@ void BodyWriter::open(const String& fileName) {
 }
 
 void ZtpWriter::open(const String& fileName) {
+    // The file still open gets its body count; left alone it would claim none.
+    close();
     BodyWriter::open(fileName);
     FilePtr file = openFile(fileName, "wb");
     if (!file) {
@@ -71,7 +73,19 @@ void ZtpWriter::open(const String& fileName) {
 }
 
 void ZtpWriter::writeBody(Body& body, const String& selection, bool compress) {
-    body.write(*this, selection, compress);
+    const int64_t start = stream().tell();
+    try {
+        body.write(*this, selection, compress);
+    } catch (...) {
+        // The next record starts where this one did: a caller that goes on
+        // leaves no half record before the whole ones that follow.
+        try {
+            stream_.seek(start);
+        } catch (const std::exception&) {
+            // The stream itself failed; the first error is the one to report.
+        }
+        throw;
+    }
     ++bodiesWritten_;
 }
 

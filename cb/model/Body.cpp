@@ -10,6 +10,7 @@
 #include "cb/io/ZtpWriter.h"
 #include "cb/model/PointShape.h"
 #include "cb/model/Channel.h"
+#include "cb/model/ChannelRegistry.h"
 #include "cb/model/ParticleShape.h"
 #include "cb/model/Shape.h"
 #include "cb/qel/QelContext.h"
@@ -56,6 +57,12 @@ Selector parseSelector(const std::string& token) {
     const size_t dot = token.find('.');
     if (dot == std::string::npos) return {std::string(), token};
     return {token.substr(0, dot), token.substr(dot + 1)};
+}
+
+bool recreatableByName(const std::string& typeName) {
+    const ChannelCreateTable& table = channelCreateTable();
+    const auto found = table.find(typeName);
+    return found != table.end() && found->second != nullptr;
 }
 
 template <class S>
@@ -426,12 +433,23 @@ void Body::write(ZtpWriter& writer, const std::string& selection, bool compress)
                                "': it will not be written to ", writer.fileName()));
     std::vector<std::pair<Shape*, std::string>> written;
     for (auto& [kind, handle] : shapes_) {
+        // A channel no reader can recreate by its type name would make this
+        // body, and every body after it, unreadable: it stays out.
+        std::vector<bool> unreadable(size_t(handle->channelCount()), false);
         std::string own;
         for (const Selector& sel : selectors) {
             if (sel.shape != "*" && sel.shape != kind) continue;
             for (int c = 0; c < handle->channelCount(); ++c) {
-                const std::string channelName = handle->channel(c)->name();
-                if (sel.channel == "*" || sel.channel == channelName) own += channelName + " ";
+                const Channel& channel = *handle->channel(c);
+                if (sel.channel != "*" && sel.channel != channel.name()) continue;
+                if (!recreatableByName(channel.typeName())) {
+                    if (!unreadable[size_t(c)])
+                        logWarning(zt::cat("Skipping channel '", kind, ".", channel.name(), "': type '",
+                                           channel.typeName(), "' cannot be read back from ", writer.fileName()));
+                    unreadable[size_t(c)] = true;
+                    continue;
+                }
+                own += channel.name() + " ";
             }
         }
         if (!own.empty()) written.emplace_back(handle.get(), own);

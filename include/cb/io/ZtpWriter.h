@@ -17,11 +17,14 @@ public:
     // Closes as close() does when still open.
     ~ZtpWriter() override;
 
-    // Creates the file, making every missing directory of its path, and
-    // writes the header (magic, version, time, body count 0). Throws
+    // Closes a file still open (as close() does), creates the new one, making
+    // every missing directory of its path, and writes the header (magic,
+    // version, time, body count 0). Throws
     // "Ztp::Writer(<file>) failed: Cannot open file for writing.".
     void open(const String& fileName) override;
-    // The body's record (see Body::write); counts it for the header.
+    // The body's record (see Body::write); counts it for the header. When
+    // the body fails part-way the error passes on, the body is not counted
+    // and the next record starts where this one would have.
     void writeBody(Body& body, const String& selection, bool compress) override;
     int32_t bodiesWritten() const { return bodiesWritten_; }
 

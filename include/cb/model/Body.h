@@ -61,6 +61,9 @@ public:
     virtual void applyTransform(const float m[16]);
     // The body record: name, signature name, extra text, transform, write
     // hook, sections, tile layout, then the selected shapes in name order.
+    // A selected channel whose type no reader can create by name (a
+    // "buffer::int64" channel) is left out with the warning "Skipping channel
+    // '<kind>.<name>': type '<type>' cannot be read back from <file>".
     virtual void write(ZtpWriter& writer, const std::string& selection, bool compress);
     virtual void writeHook(ZtpWriter& writer);
     virtual void readHook(ZtpReader& reader);
