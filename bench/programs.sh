@@ -11,13 +11,20 @@ CONVERTER="$BUILD_DIR/ztp2txscene"
 export CORIX_PATH="$ROOT/share/corix"
 
 # Configures the folder the first time, then lets the build tool bring the two
-# programs up to date (nothing to do when they are).
+# programs up to date (nothing to do when they are). The tools' output goes
+# to $BUILD_DIR/programs.log and is shown when they fail.
 build_programs() {
-  if [ ! -f "$BUILD_DIR/CMakeCache.txt" ]; then
-    local generator=()
-    command -v ninja >/dev/null 2>&1 && generator=(-G Ninja)
+  mkdir -p "$BUILD_DIR"
+  local log="$BUILD_DIR/programs.log"
+  local generator=()
+  command -v ninja >/dev/null 2>&1 && generator=(-G Ninja)
+  if { [ -f "$BUILD_DIR/CMakeCache.txt" ] ||
     cmake -S "$ROOT" -B "$BUILD_DIR" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release \
-      -DCB_BUILD_TESTS=OFF -DCB_BUILD_BENCH=OFF >/dev/null
+      -DCB_BUILD_TESTS=OFF -DCB_BUILD_BENCH=OFF; } >"$log" 2>&1 &&
+    cmake --build "$BUILD_DIR" --target ztp-sample ztp2txscene -j2 >>"$log" 2>&1; then
+    return 0
   fi
-  cmake --build "$BUILD_DIR" --target ztp-sample ztp2txscene -j2 >/dev/null
+  cat "$log" >&2
+  echo "building ztp-sample and ztp2txscene failed (log: $log)" >&2
+  return 1
 }
