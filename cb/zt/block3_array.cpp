@@ -557,7 +557,7 @@ bool block3_array_base::statistic(block_statistic which, vec3f& result) const {
 #pragma omp parallel num_threads(threads) if (total > 1)
     {
         statistic_partial mine(which);
-#pragma omp for schedule(dynamic, 1)
+#pragma omp for schedule(static)
         for (int64_t g = 0; g < total; ++g)
             if (const block3_base* b = residentBlock(g)) mine.add(*b, which);
         partials[size_t(omp_get_thread_num())] = mine;

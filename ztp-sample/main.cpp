@@ -1,0 +1,3 @@
+#include "SampleCommand.h"
+
+int main(int argc, char** argv) { return sample::runSample(argc, argv); }
