@@ -1,61 +1,57 @@
 #pragma once
-// Helpers of the field tests: the registries as start-up leaves them, small
-// layouts with fine and coarse tiles, and ZTP files made from hand-built
-// bytes or written by a channel, read back at a chosen version.
+// Helpers of the field tests: the registries and global context as start-up
+// leaves them, and small layouts with fields sized to them.
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <memory>
-#include <string>
-#include <vector>
 
-#include "ByteBuilder.h"
-#include "cb/CbRefPtr.h"
-#include "TempPath.h"
-#include "cb/io/ZtpReader.h"
-#include "cb/model/Channel.h"
-#include "zt/tile_layout3.h"
+#include "MessageOf.h"
+#include "cb/model/ChannelRegistry.h"
+#include "cb/model/Shape.h"
+#include "cb/qel/QelContext.h"
+#include "cb/values/ValueTypes.h"
+#include "zt/field3.h"
 
 namespace fieldtest {
 
-void ensureRegistries();
+using testsupport::messageOf;
+
+struct Registries : ::testing::Environment {
+    void SetUp() override {
+        Cb::QelContext::createGlobal();
+        Cb::registerValueTypes();
+        if (Cb::channelTestTable().empty()) Cb::registerChannelTypes();
+        Cb::registerShapeTypes();
+    }
+    void TearDown() override {
+        Cb::releaseValueTypes();
+        Cb::QelContext::destroyGlobal();
+    }
+};
+inline const auto* const kRegistries = ::testing::AddGlobalTestEnvironment(new Registries);
 
 // Cell size 1, tile size N, fine tiles (0,0,0) and (1,0,0) and their shell of
 // 34 coarse tiles (coarse list 35 long).
-std::unique_ptr<zt::tile_layout3> twoTileLayout(uint32_t N);
+inline std::unique_ptr<zt::tile_layout3> twoTileLayout(uint32_t N) {
+    auto layout = std::make_unique<zt::tile_layout3>(1.0f, N);
+    layout->addTile(0, 0, 0, false);
+    layout->addTile(1, 0, 0, false);
+    layout->updateNeighbours(true);
+    return layout;
+}
 
-// A file in a temporary folder; it lives as long as this object.
-class ScratchFile {
-public:
-    explicit ScratchFile(const std::string& name = "fields.ztp") : path_(dir_.file(name)) {}
-    const std::string& path() const { return path_; }
-    void write(const testsupport::ByteBuilder& bytes) const { testsupport::writeFile(path_, bytes.data()); }
-    // A reader on the file at `version`, positioned at `offset`.
-    std::unique_ptr<Cb::ZtpReader> open(int32_t version, int64_t offset = 0) const;
-    // Writes the channel (header and record) as the whole file.
-    void writeChannel(Cb::Channel& channel, bool compress) const;
-    // readChannel over the whole file at `version`.
-    Cb::CbRefPtr<Cb::Channel> readChannel(int32_t version = 16) const;
+// Index of voxel (x, y, z) of a layout with cell size 1.
+inline int64_t voxel(const zt::tile_layout3& layout, int x, int y, int z) {
+    return layout.indexAt({float(x) + 0.5f, float(y) + 0.5f, float(z) + 0.5f}, 0);
+}
 
-private:
-    testsupport::TempDir dir_;
-    std::string path_;
-};
-
-// The header readChannel expects before a channel's own data: type name and
-// name, and from version 12 on the stored count and statistics.
-void channelHeader(testsupport::ByteBuilder& b, const std::string& typeName, const std::string& name,
-                   int32_t version, uint64_t count = 0, float min = 0, float max = 0, float mean = 0);
-
-// A field values record with plain arrays; the end position is where the
-// record ends in `b` (the file is `b` itself) unless `end` is given.
 template <class T>
-void fieldRecord(testsupport::ByteBuilder& b, T background, int32_t sampleSet, const std::vector<T>& fine,
-                 const std::vector<T>& coarse, int64_t end = -2) {
-    b.raw(&background, sizeof(T)).i32(sampleSet);
-    const int64_t computedEnd = int64_t(b.size()) + 8 + 2 * (1 + 8) + int64_t((fine.size() + coarse.size()) * sizeof(T));
-    b.i64(end == -2 ? computedEnd : end);
-    b.u8(0).i64(int64_t(fine.size())).raw(fine.data(), fine.size() * sizeof(T));
-    b.u8(0).i64(int64_t(coarse.size())).raw(coarse.data(), coarse.size() * sizeof(T));
+zt::field3<T> sizedField(const zt::tile_layout3& layout, T background, int sampleSet = 0) {
+    zt::field3<T> field(background, sampleSet);
+    field.resize(layout);
+    return field;
 }
 
 }  // namespace fieldtest
