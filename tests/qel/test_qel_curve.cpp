@@ -41,7 +41,7 @@ TEST_F(QelCurves, TextsTakeDegreeAndParseTimeKeyframes) {
     for (const auto& [text, frame, expected] : values) EXPECT_EQ(expected, value(text, atFrame(frame))) << text << frame;
 }
 
-TEST_F(QelCurves, CubicSegmentsMeetTheKeyframesWithTension) {
+TEST_F(QelCurves, CubicSegmentsMeetTheKeyframesAndClonesAreDeep) {
     const double keys[][2] = {{0, 0}, {1, 1}, {2, 0}, {4, 3}, {4.5, -2}};
     auto c = built<zt::cubic_curve>({{0, 0}, {1, 1}, {2, 0}, {4, 3}, {4.5, -2}});
     for (int i = 0; i + 1 < 5; ++i) {
@@ -59,7 +59,7 @@ TEST_F(QelCurves, CubicSegmentsMeetTheKeyframesWithTension) {
     EXPECT_EQ(-2.0, copy->evaluate(5.0));
 }
 
-TEST_F(QelCurves, FindSegmentAddKeyframeAndStep) {
+TEST_F(QelCurves, FindSegmentAndStep) {
     auto c = built<zt::linear_curve>({{10, 1}, {0, 0}, {20, 5}, {10, 9}});
     EXPECT_EQ(-1, zt::linear_curve().findSegment(0.0));
     // A position equal to a key belongs to the segment ending there.

@@ -44,7 +44,7 @@ inline std::string warningLine(const std::string& text) { return "Corix ** WARNI
 // six shape kinds with channels of every element type; the first fine block
 // holds 300 particles, two coarse blocks hold a few.
 std::unique_ptr<Cb::Body> makeRichBody(const std::string& name);
-// Forty particles in two tiles: position, velocity, density.
+// Forty particles over several tiles: position, velocity, density.
 std::unique_ptr<Cb::Body> makePlainBody(const std::string& name);
 // All a record keeps of a channel: type, name, stored count and statistics,
 // default, and its data (particle blocks of both lists with their tiles,
