@@ -1,233 +1,140 @@
-// Checked streams, primitives, and the reader and writer that own them.
+// Checked streams and their owners; primitives, strings, plain and legacy
+// arrays: exact bytes, round trips, and what cut, hostile or damaged input
+// ends in.
 #include <gtest/gtest.h>
 
-#include <sys/types.h>
-
-#include <cstdio>
-#include <type_traits>
+#include <limits>
 
 #include "IoTestSupport.h"
+#include "cb/io/ZtpEncoding.h"
 #include "cb/io/ZtpReader.h"
 #include "cb/io/ZtpWriter.h"
 
-using iotest::errorOf;
-using iotest::InputFile;
-using testsupport::ByteBuilder;
+using namespace iotest;
 
-// Positions and sizes stay 64-bit all the way down.
-static_assert(sizeof(off_t) == 8);
-static_assert(std::is_same_v<decltype(std::declval<Cb::ZtpInput&>().tell()), int64_t>);
-static_assert(std::is_same_v<decltype(std::declval<Cb::ZtpInput&>().size()), int64_t>);
-static_assert(std::is_same_v<decltype(std::declval<Cb::ZtpReader&>().remaining()), int64_t>);
+namespace {
 
-TEST(ZtpPrimitives, WriteLittleEndianBytesWithoutPadding) {
-    auto bytes = iotest::bytesWritten([](Cb::ZtpOutput& out) {
-        out.writeU8(0xAB);
-        out.writeI32(-2);
-        out.writeU32(0xABBAABB1u);
-        out.writeF32(1.0f);
-        out.writeI64(-3);
-        out.writeU64(0x0102030405060708ull);
-        out.writeF64(2.0);
-        out.writeVec2i({{1, -1}});
-        out.writeVec3f({{0.5f, 1.0f, -2.0f}});
-        out.writeVec4i({{1, 2, 3, 4}});
-        out.write(int16_t(0x1234));
-    });
-    auto expected = ByteBuilder()
-                        .hex("AB")
-                        .hex("FE FF FF FF")
-                        .hex("B1 AB BA AB")
-                        .hex("00 00 80 3F")
-                        .hex("FD FF FF FF FF FF FF FF")
-                        .hex("08 07 06 05 04 03 02 01")
-                        .hex("00 00 00 00 00 00 00 40")
-                        .hex("01 00 00 00 FF FF FF FF")
-                        .hex("00 00 00 3F 00 00 80 3F 00 00 00 C0")
-                        .hex("01 00 00 00 02 00 00 00 03 00 00 00 04 00 00 00")
-                        .hex("34 12");
-    EXPECT_EQ(testsupport::toHex(expected.data()), testsupport::toHex(bytes));
+const std::string kStringEof = "End of file reached reading Cb::String";
+const std::string kSizeError = "Error reading array size";
+const std::string kDataError = "Error reading array data";
+const std::string kLegacyError = "Error reading ztp array";
+// zlib level 9 of the bytes 00 01 ... 0F.
+const std::string kStream16 = "78 DA 63 60 64 62 66 61 65 63 E7 E0 E4 E2 E6 E1 E5 E3 07 00 02 B8 00 79";
+
+template <class T>
+void expectPlainRoundTrip(const std::vector<T>& values) {
+    auto bytes = bytesWritten([&](Cb::ZtpOutput& out) { Cb::writeArray(arrayOf(values), out); });
+    EXPECT_EQ(8 + values.size() * sizeof(T), bytes.size());
+    EXPECT_EQ(values, readAll(bytes, Cb::readArray<T>));
 }
 
-TEST(ZtpPrimitives, ReadBackEveryKind) {
-    InputFile file(ByteBuilder()
-                       .u8(7)
-                       .i32(-5)
-                       .u32(4000000000u)
-                       .f32(-1.5f)
-                       .i64(int64_t(1) << 40)
-                       .u64(~uint64_t(0))
-                       .f64(0.25)
-                       .i32(3).i32(4)
-                       .f32(1).f32(2)
-                       .i32(5).i32(6).i32(7)
-                       .f32(3).f32(4).f32(5)
-                       .i32(8).i32(9).i32(10).i32(11)
-                       .f32(6).f32(7).f32(8).f32(9));
-    Cb::ZtpInput& in = file.in();
-    EXPECT_EQ(7, in.readU8());
-    EXPECT_EQ(-5, in.readI32());
-    EXPECT_EQ(4000000000u, in.readU32());
-    EXPECT_EQ(-1.5f, in.readF32());
-    EXPECT_EQ(int64_t(1) << 40, in.readI64());
-    EXPECT_EQ(~uint64_t(0), in.readU64());
-    EXPECT_EQ(0.25, in.readF64());
-    EXPECT_EQ((zt::vec2i{{3, 4}}), in.readVec2i());
-    EXPECT_EQ((zt::vec2f{{1, 2}}), in.readVec2f());
-    EXPECT_EQ((zt::vec3i{{5, 6, 7}}), in.readVec3i());
-    EXPECT_EQ((zt::vec3f{{3, 4, 5}}), in.readVec3f());
-    EXPECT_EQ((zt::vec4i{{8, 9, 10, 11}}), in.readVec4i());
-    EXPECT_EQ((zt::vec4f{{6, 7, 8, 9}}), in.readVec4f());
-    EXPECT_TRUE(file.atEnd());
+template <class T>
+std::vector<T> legacy(const ByteBuilder& bytes) {
+    return readAll(bytes.data(), Cb::readLegacyArray<T>, 13);
 }
 
-TEST(ZtpPrimitives, ReadCutShortByTheEndOfTheFileIsAnError) {
+}  // namespace
+
+TEST(ZtpStreams, ShortReadsSeekBoundsAndClosedStreams) {
+    // Numbers are memory images: their bytes are checked with every encoding below.
+    InputFile file{ByteBuilder()};
     for (size_t cut = 0; cut < 8; ++cut) {
-        std::vector<uint8_t> bytes(cut, 0x11);
-        InputFile file(bytes);
-        EXPECT_EQ("Error reading ztp value", errorOf([&] { file.in().readF64(); })) << cut;
+        file.reopen(std::vector<uint8_t>(cut, 0x11));
+        EXPECT_EQ("Error reading ztp value", messageOf([&] { file.in().readF64(); })) << cut;
+        EXPECT_EQ("custom", messageOf([&] { file.in().read<double>("custom"); })) << cut;
     }
-    InputFile file(ByteBuilder().hex("01 02 03"));
-    EXPECT_EQ("Error reading ztp value", errorOf([&] { file.in().readI32(); }));
-    EXPECT_EQ("custom", errorOf([&] { file.in().read<int32_t>("custom"); }));
-}
-
-TEST(ZtpPrimitives, WriteFailureIsReported) {
-    // A stream opened for reading only refuses writes.
-    testsupport::TempDir dir;
-    testsupport::writeFile(dir.file("f"), std::string("x"));
-    Cb::ZtpOutput out(Cb::openFile(dir.file("f"), "rb"), dir.file("f"));
-    EXPECT_EQ("Error writing ztp value", errorOf([&] { out.writeI32(1); }));
-}
-
-TEST(ZtpInput, PositionSizeRemainingAndSeekBounds) {
-    InputFile file(std::vector<uint8_t>(20, 0));
-    Cb::ZtpInput& in = file.in();
-    EXPECT_EQ(20, in.size());
-    EXPECT_EQ(0, in.tell());
-    in.seek(12);
-    EXPECT_EQ(12, in.tell());
-    EXPECT_EQ(8, in.remaining());
-    EXPECT_TRUE(in.fits(2, 4));
-    EXPECT_FALSE(in.fits(3, 4));
-    EXPECT_FALSE(in.fits(-1, 4));
-    EXPECT_FALSE(in.fits(int64_t(1) << 62, 8));
-    in.seek(20);
-    EXPECT_EQ(0, in.remaining());
-    EXPECT_EQ("Cannot seek to offset 21 in " + file.path() + ": the file holds 20 bytes",
-              errorOf([&] { in.seek(21); }));
-    EXPECT_EQ("Cannot seek to offset -1 in " + file.path() + ": the file holds 20 bytes",
-              errorOf([&] { in.seek(-1); }));
-    EXPECT_EQ(20, in.tell());
-}
-
-TEST(ZtpInput, BorrowedFileStaysOpenOwnedFileIsClosed) {
-    testsupport::TempDir dir;
-    const std::string path = dir.file("f");
-    testsupport::writeFile(path, ByteBuilder().i32(41).i32(42).data());
-    Cb::FilePtr file = Cb::openFile(path, "rb");
-    {
-        Cb::ZtpInput borrowed(file.get(), path, 13);
-        EXPECT_EQ(13, borrowed.version());
-        EXPECT_EQ(8, borrowed.size());
-        EXPECT_EQ(41, borrowed.readI32());
-    }
-    // The file survived the borrowing stream and kept its position.
-    Cb::ZtpInput again(file.get(), path, 13);
-    EXPECT_EQ(42, again.readI32());
-
-    Cb::ZtpInput owned(Cb::openFile(path, "rb"), path, 16);
-    Cb::ZtpInput moved(std::move(owned));
-    EXPECT_FALSE(owned.isOpen());
-    EXPECT_TRUE(moved.isOpen());
-    moved.close();
-    EXPECT_FALSE(moved.isOpen());
-}
-
-TEST(ZtpInput, ClosedStreamsFailInsteadOfCrashing) {
-    Cb::ZtpInput in;
-    Cb::ZtpOutput out;
-    EXPECT_EQ("Error reading ztp value", errorOf([&] { in.readI32(); }));
-    EXPECT_EQ("No open file ", errorOf([&] { in.tell(); }));
-    EXPECT_EQ("Error writing ztp value", errorOf([&] { out.writeI32(1); }));
-    EXPECT_EQ("No open file ", errorOf([&] { out.seek(0); }));
-}
-
-TEST(ZtpReader, DefaultsBeforeAnyFile) {
+    file.reopen(std::vector<uint8_t>(20, 0));
+    file.in().seek(20);
+    for (int64_t offset : {21, -1})
+        EXPECT_EQ("Cannot seek to offset " + std::to_string(offset) + " in " + file.path() + ": the file holds 20 bytes",
+                  messageOf([&] { file.in().seek(offset); }));
+    EXPECT_EQ(20, file.in().tell());
+    Cb::ZtpInput closedIn;
+    Cb::ZtpOutput closedOut;
+    EXPECT_EQ("Error reading ztp value", messageOf([&] { closedIn.readI32(); }));
+    EXPECT_EQ("No open file ", messageOf([&] { closedIn.tell(); }));
+    EXPECT_EQ("Error writing ztp value", messageOf([&] { closedOut.writeI32(1); }));
+    EXPECT_EQ("No open file ", messageOf([&] { closedOut.seek(0); }));
     Cb::ZtpReader reader;
-    EXPECT_EQ(0.0, reader.time());
-    EXPECT_EQ(1, reader.version());
-    EXPECT_TRUE(reader.throwOnOpenFailure());
-    EXPECT_EQ("Body", reader.signatureName());
-    EXPECT_EQ("", reader.bodyNamePattern());
-    EXPECT_EQ(Cb::BodyReader::kIdentity, reader.transform());
-    EXPECT_EQ("ztp", reader.fileExtension());
-    EXPECT_FALSE(reader.isOpen());
-    EXPECT_EQ("ZtpReader() has no open file", errorOf([&] { reader.stream(); }));
-
-    Cb::ZtpWriter writer;
-    EXPECT_EQ(0.0, writer.time());
-    EXPECT_EQ(16, writer.version());
-}
-
-TEST(ZtpReader, OpenStreamReadsNothingAndCloses) {
-    testsupport::TempDir dir;
-    const std::string path = dir.file("a.ztp");
-    testsupport::writeFile(path, ByteBuilder().u32(Cb::kZtpMagic).i32(16).data());
-    Cb::ZtpReader reader;
-    EXPECT_TRUE(reader.openStream(path, 14));
-    EXPECT_EQ(path, reader.fileName());
-    EXPECT_EQ(14, reader.version());
-    EXPECT_EQ(14, reader.stream().version());
-    EXPECT_EQ(0, reader.tell());
-    EXPECT_EQ(8, reader.fileSize());
-    EXPECT_FALSE(reader.openStream(path, 16));  // already open: nothing changes
-    EXPECT_EQ(14, reader.version());
-    reader.seek(4);
-    EXPECT_EQ(4, reader.remaining());
-    EXPECT_EQ(16, reader.stream().readI32());
+    EXPECT_EQ("ZtpReader() has no open file", messageOf([&] { reader.stream(); }));
+    EXPECT_TRUE(reader.openStream(file.path(), 14));
     reader.close();
-    EXPECT_FALSE(reader.isOpen());
-    EXPECT_EQ("ZtpReader(" + path + ") has no open file", errorOf([&] { reader.tell(); }));
-    EXPECT_TRUE(reader.openStream(path, 16));
-}
-
-TEST(ZtpReader, UnopenableFileThrowsUnlessToldNotTo) {
-    testsupport::TempDir dir;
-    const std::string path = dir.file("missing.ztp");
-    Cb::ZtpReader reader;
-    EXPECT_EQ("ZtpReader(" + path + ") failed: Cannot open file: No such file or directory",
-              errorOf([&] { reader.openStream(path, 16); }));
-    reader.setThrowOnOpenFailure(false);
-    EXPECT_FALSE(reader.openStream(path, 16));
-    EXPECT_FALSE(reader.isOpen());
-}
-
-TEST(ZtpWriter, OpenStreamWritesThroughAndCloses) {
-    testsupport::TempDir dir;
-    const std::string path = dir.file("w.ztp");
-    {
-        Cb::ZtpWriter writer;
-        writer.openStream(path);
-        EXPECT_EQ(path, writer.fileName());
-        writer.stream().writeU32(Cb::kZtpMagic);
-        writer.stream().writeI32(0);
-        EXPECT_EQ(8, writer.tell());
-        writer.seek(4);
-        writer.stream().writeI32(Cb::kZtpVersion);
-        writer.seek(8);
-        writer.stream().writeF64(0.0);
-    }  // the destructor closes and flushes
-    EXPECT_EQ("B1 AB BA AB 10 00 00 00 00 00 00 00 00 00 00 00", testsupport::toHex(testsupport::readBytes(path)));
-
+    EXPECT_EQ("ZtpReader(" + file.path() + ") has no open file", messageOf([&] { reader.tell(); }));
     Cb::ZtpWriter writer;
-    writer.openStream(path);
+    writer.openStream(file.path());
     writer.close();
-    EXPECT_FALSE(writer.isOpen());
-    EXPECT_EQ(0u, testsupport::readBytes(path).size());
-    EXPECT_EQ("ZtpWriter(" + path + ") has no open file", errorOf([&] { writer.stream(); }));
+    EXPECT_EQ("ZtpWriter(" + file.path() + ") has no open file", messageOf([&] { writer.stream(); }));
+}
 
-    const std::string bad = dir.file("no/such/dir/x.ztp");
-    EXPECT_EQ("Ztp::Writer(" + bad + ") failed: Cannot open file for writing.",
-              errorOf([&] { writer.openStream(bad); }));
+TEST(ZtpString, ExactBytesReadsStoppingAtTheFirstZeroAndBadLengths) {
+    EXPECT_EQ("00 00 00 00", toHex(bytesWritten([](Cb::ZtpOutput& out) { Cb::writeString(out, ""); })));
+    EXPECT_EQ("03 00 00 00 61 62 63 00", toHex(bytesWritten([](Cb::ZtpOutput& out) { Cb::writeString(out, "abc"); })));
+    InputFile file(ByteBuilder().hex("00 00 00 00 03 00 00 00 61 62 63 00 05 00 00 00 61 00 62 63 64 00"));
+    for (const char* expected : {"", "abc", "a"}) EXPECT_EQ(expected, Cb::readString(file.in()));
+    EXPECT_EQ(0, file.in().remaining());
+    expectCutErrors<char>(ByteBuilder().str("abc").data(), {{4, "Error reading ztp value"}, {8, kStringEof}},
+                          [](zt::array1<char>&, Cb::ZtpInput& in) { Cb::readString(in); });
+    file.reopen(ByteBuilder().hex("03 00 00 00 61 62").data());
+    EXPECT_THROW(Cb::readString(file.in()), ztx::eof);
+    const std::pair<int32_t, std::string> cases[] = {{-1, "Error reading Cb::String"},
+                                                     {std::numeric_limits<int32_t>::min(), "Error reading Cb::String"},
+                                                     {std::numeric_limits<int32_t>::max(), kStringEof}};
+    for (const auto& [length, error] : cases) {
+        file.reopen(ByteBuilder().i32(length).hex("61 62 63 00").data());
+        EXPECT_EQ(error, messageOf([&] { Cb::readString(file.in()); })) << length;
+    }
+}
+
+TEST(ZtpPlainArray, ExactBytesRoundTripsAndBadCounts) {
+    EXPECT_EQ("02 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 01 00 00 00 FF FF FF FF 02 00 00 00",
+              toHex(bytesWritten(
+                  [](Cb::ZtpOutput& out) { Cb::writeArray(arrayOf<zt::vec3i>({{{0, 0, 0}}, {{1, -1, 2}}}), out); })));
+    expectPlainRoundTrip<zt::vec3i>({});  // the count alone: eight zero bytes
+    expectPlainRoundTrip<zt::vec4f>({{{1, 2, 3, 4}}, {{0, 0, 0, -1}}});
+    expectCutErrors(ByteBuilder().i64(3).i32(10).i32(20).i32(30).data(), {{8, kSizeError}, {20, kDataError}},
+                    Cb::readArray<int>);
+    // Two elements present, and counts below zero, of 3, 2^62 and the most there can be.
+    std::vector<std::pair<ByteBuilder, std::string>> cases;
+    for (int64_t count : {int64_t(-1), std::numeric_limits<int64_t>::min()})
+        cases.push_back({ByteBuilder().i64(count).i32(1).i32(2), kSizeError});
+    for (int64_t count : {int64_t(3), int64_t(1) << 62, std::numeric_limits<int64_t>::max()})
+        cases.push_back({ByteBuilder().i64(count).i32(1).i32(2), kDataError});
+    expectReadErrors(cases, Cb::readArray<int>);
+}
+
+TEST(ZtpLegacyArray, EmptyRawAndCompressedRecords) {
+    EXPECT_TRUE(legacy<zt::vec3f>(ByteBuilder().hex("00 00 00 00")).empty());
+    const std::vector<zt::vec3f> expected{{{1, 2, 3}}, {{4, 5, 6}}};
+    EXPECT_EQ(expected, legacy<zt::vec3f>(ByteBuilder().u32(24).u32(0).f32(1).f32(2).f32(3).f32(4).f32(5).f32(6)));
+    // zlib level 9 of the same 24 bytes.
+    EXPECT_EQ(expected, legacy<zt::vec3f>(ByteBuilder().u32(24).u32(1).u32(26).hex(
+                            "78 DA 63 60 68 B0 67 60 60 70 00 22 20 6E 00 E2 05 40 7C C0 01 00 29 43 04 20")));
+    // A byte size that is no multiple of the element drops the partial element.
+    EXPECT_EQ((std::vector<int>{7, 8}), legacy<int>(ByteBuilder().u32(10).u32(0).i32(7).i32(8).hex("AA BB")));
+    EXPECT_EQ((std::vector<zt::vec3i>{{{0x03020100, 0x07060504, 0x0B0A0908}}}),
+              legacy<zt::vec3i>(ByteBuilder().u32(16).u32(7).u32(24).hex(kStream16)));
+}
+
+TEST(ZtpLegacyArray, CutHostileAndDamagedRecordsFail) {
+    expectCutErrors(ByteBuilder().u32(8).u32(0).i32(1).i32(2).data(), {{16, kLegacyError}}, Cb::readLegacyArray<int>);
+    expectCutErrors(ByteBuilder().u32(16).u32(1).u32(24).hex(kStream16).data(), {{36, kLegacyError}},
+                    Cb::readLegacyArray<int>);
+    // Raw bytes beyond the file, a compressed size beyond the file, an
+    // inflated size no zlib stream of that length can reach; a stream that
+    // inflates to 16 bytes announced as 20 or 12, and a damaged checksum.
+    expectReadErrors({{ByteBuilder().u32(0xFFFFFFFFu).u32(0).i32(1), kLegacyError},
+                      {ByteBuilder().u32(16).u32(1).u32(0xFFFFFFF0u).hex(kStream16), kLegacyError},
+                      {ByteBuilder().u32(0xFFFFFFF0u).u32(1).u32(24).hex(kStream16), kLegacyError},
+                      {ByteBuilder().u32(20).u32(1).u32(24).hex(kStream16), "ZTP Decompression Data Error:"},
+                      {ByteBuilder().u32(12).u32(1).u32(24).hex(kStream16), "ZTP Decompression Buffer Error:"},
+                      {ByteBuilder().u32(16).u32(1).u32(24).hex(kStream16.substr(0, 69) + "7A"),
+                       "ZTP Decompression Data Error:"}},
+                     Cb::readLegacyArray<int>, 13);
+}
+
+TEST(ZtpEncodingWrite, FullStreamFailsWithTheTextOfTheFieldBeingWritten) {
+    expectWriteLimitErrors({{4, "Error writing ztp value"}, {8, "Error writing Cb::String"}},
+                           [](Cb::ZtpOutput& out) { Cb::writeString(out, "abc"); });
+    expectWriteLimitErrors({{8, "Error writing array size"}, {20, "Error writing array data"}},
+                           [](Cb::ZtpOutput& out) { Cb::writeArray(arrayOf<int>({1, 2, 3}), out); });
 }

@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <sstream>
 #include <string>
 
+#include "MessageOf.h"
 #include "cb/qel/QelContext.h"
 #include "cb/qel/QelNodes.h"
 #include "cb/qel/QelParser.h"
@@ -14,30 +16,45 @@
 namespace qeltest {
 
 using NodePtr = std::unique_ptr<Cbp::QelNode>;
+using testsupport::messageOf;
 
 constexpr float kNoMin = -3.4028235e38f;
 constexpr float kNoMax = 3.4028235e38f;
 
 inline NodePtr parse(const std::string& text) { return NodePtr(Cb::parseExpression(text, kNoMin, kNoMax)); }
 
-// Class names with children in order, "-" for an absent child, and the
-// stored value of constants, strings, axes and the noise sign.
-std::string outline(const Cbp::QelNode* node);
+// Class names without "Qel" with children in order, "-" for an absent child,
+// the axis and the noise sign; integer constants as their value, float
+// constants with an "f" after it, string constants in single quotes.
+inline std::string outline(const Cbp::QelNode* node) {
+    if (!node) return "-";
+    std::ostringstream os;
+    if (auto* i = dynamic_cast<const Cbp::QelIntConstant*>(node)) return (os << i->value(), os.str());
+    if (auto* f = dynamic_cast<const Cbp::QelFloatConstant*>(node)) return (os << f->value() << 'f', os.str());
+    if (auto* s = dynamic_cast<const Cbp::QelStringConstant*>(node)) return "'" + s->text() + "'";
+    os << std::string(node->className()).substr(3);
+    if (auto* p = dynamic_cast<const Cbp::QelPos*>(node)) os << '=' << p->axis();
+    if (auto* n = dynamic_cast<const Cbp::QelNoise*>(node)) os << (n->isSigned() ? "=signed" : "=unsigned");
+    for (int64_t i = 0; i < node->childCount(); ++i) os << (i ? ", " : "(") << outline(node->child(i));
+    if (node->childCount() > 0) os << ')';
+    return os.str();
+}
 inline std::string outline(const std::string& text) { return outline(parse(text).get()); }
 
-// The expression's value at t, component c, slot k (default time record).
-float value(const std::string& text, const Cb::FrameTime& t = Cb::FrameTime(), int c = 0, int k = 0);
-std::string stringValue(const std::string& text, const Cb::FrameTime& t = Cb::FrameTime());
+inline Cb::FrameTime atFrame(float frame) {
+    Cb::FrameTime t;
+    t.frame = frame;
+    return t;
+}
 
-// The message of the ztx::base that `f` throws ("" when it throws none).
-template <class F>
-std::string failure(F&& f) {
-    try {
-        f();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "";
+// The expression's value at t, component c, slot k.
+inline float value(const std::string& text, const Cb::FrameTime& t = Cb::FrameTime(), int c = 0, int k = 0) {
+    return parse(text)->eval(t, c, k);
+}
+inline std::string stringValue(const std::string& text, const Cb::FrameTime& t = Cb::FrameTime()) {
+    std::string out;
+    parse(text)->evalString(out, t, 0, 0);
+    return out;
 }
 
 // The global context exists for every test of the fixture.

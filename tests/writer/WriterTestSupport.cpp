@@ -1,14 +1,21 @@
 #include "WriterTestSupport.h"
 
-#include <cstring>
+#include <bit>
+#include <iomanip>
+#include <sstream>
+#include <string_view>
 
 #include "CaptureOutput.h"
+#include "ParticleBodies.h"
 #include "cb/factory/Startup.h"
 #include "cb/fields/FieldChannel.h"
+#include "cb/fields/FieldShape.h"
 #include "cb/io/ZtpWriter.h"
 #include "cb/model/BufferChannel.h"
+#include "cb/model/MeshShapes.h"
 #include "cb/model/ParticleChannel.h"
-#include "cb/model/Shape.h"
+#include "cb/model/ParticleShape.h"
+#include "cb/model/PointShape.h"
 #include "cb/values/EnumGroup.h"
 #include "cb/values/Value.h"
 #include "cb/values/Value1e.h"
@@ -37,213 +44,266 @@ std::string WriterTest::write(const std::string& path, const std::vector<Cb::Bod
 std::unique_ptr<Cb::ZtpReader> WriterTest::read(const std::string& path, std::string* log) {
     testsupport::CaptureStderr err;
     auto reader = std::make_unique<Cb::ZtpReader>(path, "*", "Body");
-    const std::string text = err.finish();
-    if (log) *log = text;
+    if (log) *log = err.finish();
     return reader;
 }
 
-std::string warningLine(const std::string& text) { return "Corix ** WARNING ** : " + text + "\n"; }
-
 namespace {
 
-std::vector<zt::vec3i> coordinates(const zt::array1<zt::vec3i>& a) { return {a.begin(), a.end()}; }
+// Varied elements for every component of a T: quarters for floats.
+template <class T>
+T varied(int64_t seed, int k) {
+    using S = typename zt::scalar_of<T>::type;
+    return T(S(int((seed * 37 + k * 11) % 1001) - 300) / S(4));
+}
 
-void expectSameValue(const Cb::ValueBase& written, const Cb::ValueBase& read) {
-    SCOPED_TRACE("value " + written.ownName());
-    EXPECT_EQ(written.ownName(), read.ownName());
-    EXPECT_EQ(written.typeName(), read.typeName());
-    ASSERT_EQ(written.componentCount(), read.componentCount());
-    for (int c = 0; c < written.componentCount(); ++c) EXPECT_EQ(written.expression(c), read.expression(c));
-    // Flags are not stored: what comes back is a value as the registry makes it.
-    EXPECT_FALSE(read.readOnly());
-    EXPECT_FALSE(read.hidden());
-    if (const auto* e = dynamic_cast<const Cb::Value1e*>(&written)) {
-        const auto* r = dynamic_cast<const Cb::Value1e*>(&read);
-        ASSERT_NE(nullptr, r);
-        EXPECT_EQ(e->selected(), r->selected());
-        if (!e->group()) {
-            // Saved as an empty group record, it comes back as an empty group.
-            EXPECT_TRUE(!r->group() || r->group()->count() == 0);
-        } else {
-            ASSERT_NE(nullptr, r->group());
-            EXPECT_EQ(e->group()->name(), r->group()->name());
-            if (e->group()->name() != "Construction") {
-                EXPECT_EQ(e->group()->names(), r->group()->names());
-            }
+void addParticles(Cb::Body& body) {
+    auto* shape = static_cast<Cb::ParticleShape*>(body.addShape(new Cb::ParticleShape(true)));
+    // Every channel keeps a default of its own, so that no channel's data can pass for another's.
+    shape->createChannel3f("velocity", {{0.5f, -1, 2}});
+    shape->createChannel1f("density", 1000.0f);
+    shape->createChannel1i8("age", int8_t(-3));
+    shape->createChannel1i("count", 42);
+    shape->createChannel3i("cell", {{1, -2, 3}});
+    shape->createChannel1i64("serial", int64_t(1) << 40);
+    shape->createChannel1i64("id64", 0);
+    shape->createChannel1f("droplet", 0.25f);
+    shape->updateLayout(body.layout());
+    auto& blocks = shape->positions()->blocks();
+    for (int list = 0; list < 2; ++list)
+        for (int64_t slot = list; slot < blocks.listCount(list); ++slot) {
+            auto* b = blocks.typedBlock(list, slot);
+            const int64_t n = list == 0 ? (slot == 0 ? 300 : 1 + slot % 4) : (slot == 1 ? 3 : slot == 5 ? 1 : 0);
+            for (int64_t e = 0; b && e < n; ++e)
+                b->append(zt::vec3f{{float(b->coord()[0]) * 2 + 0.01f * float(e % 97), float(b->coord()[1]) * 2 + 0.5f,
+                                     float(b->coord()[2]) * 2 + 1.75f - 0.005f * float(e % 31)}});
         }
+    shape->syncChannels();  // which numbers the ids
+    auto* droplet = shape->mutableChannelAs<Cb::ParticleChannelDroplet>("droplet");
+    droplet->setThreshold(0.75f);  // not stored
+    droplet->setMergebackDepth(2.0f);
+    shape->setModifiedFlags(0);
+}
+
+// Every buffer channel of the shape but `keep` gets varied elements.
+void fillBuffers(Cb::Shape& shape, const std::string& keep = "") {
+    for (int c = 0; c < shape.channelCount(); ++c) {
+        auto& channel = static_cast<Cb::BufferChannelBase&>(*shape.mutableChannel(c).mutableGet());
+        if (channel.name() == keep) continue;
+        const int type = channel.typeCode();
+        const bool isFloat = type == Cb::kTypeFloat || type == Cb::kTypeVec2f || type == Cb::kTypeVec3f ||
+                             type == Cb::kTypeVec4f;
+        auto* words = static_cast<int32_t*>(channel.rawData());
+        for (size_t i = 0; i < channel.size() * channel.elementBytes() / 4; ++i)
+            words[i] = isFloat ? std::bit_cast<int32_t>(varied<float>(int64_t(i), c)) : varied<int32_t>(int64_t(i), c);
     }
 }
 
 template <class T>
-void expectSameParticleData(const Cb::ParticleChannelBase& written, const Cb::ParticleChannelBase& read) {
-    const auto& w = dynamic_cast<const Cb::ParticleChannel<T>&>(written);
-    const auto& r = dynamic_cast<const Cb::ParticleChannel<T>&>(read);
-    EXPECT_EQ(0, std::memcmp(&w.defaultValue(), &r.defaultValue(), sizeof(T)));
+void appendBuffer(Cb::Shape& shape, const std::string& name, const T& defaultValue) {
+    Cb::ChannelHandle handle(new Cb::BufferChannel<T>(defaultValue));
+    handle->setName(name);
+    shape.appendChannel(std::move(handle));
 }
 
-void expectSameParticles(const Cb::ParticleChannelBase& written, const Cb::ParticleChannelBase& read) {
-    read.makeResident();
-    const zt::block3_array_base& w = written.storage();
-    const zt::block3_array_base& r = read.storage();
-    ASSERT_EQ(w.listCount(0), r.listCount(0));
-    ASSERT_EQ(w.listCount(1), r.listCount(1));
-    for (int64_t g = 0; g < w.blockCount(); ++g) {
-        const auto a = written.blockBytes(g), b = read.blockBytes(g);
-        ASSERT_EQ(a.size(), b.size()) << "block " << g;
-        EXPECT_TRUE(std::equal(a.begin(), a.end(), b.begin())) << "block " << g;
-        const zt::block3_base* wb = w.residentBlock(g);
-        const zt::block3_base* rb = r.residentBlock(g);
-        ASSERT_EQ(wb != nullptr, rb != nullptr) << "block " << g;
-        if (wb) {
-            EXPECT_EQ(wb->coord(), rb->coord()) << "block " << g;
-        }
-    }
-    switch (written.typeCode()) {
-        case Cb::kTypeInt8: expectSameParticleData<int8_t>(written, read); break;
-        case Cb::kTypeInt: expectSameParticleData<int>(written, read); break;
-        case Cb::kTypeFloat: expectSameParticleData<float>(written, read); break;
-        case Cb::kTypeVec3i: expectSameParticleData<zt::vec3i>(written, read); break;
-        case Cb::kTypeVec3f: expectSameParticleData<zt::vec3f>(written, read); break;
-        case Cb::kTypeInt64: expectSameParticleData<int64_t>(written, read); break;
-        default: ADD_FAILURE() << "particle type code " << written.typeCode();
-    }
-    if (const auto* ids = dynamic_cast<const Cb::ParticleChannelId64*>(&written)) {
-        const auto* back = dynamic_cast<const Cb::ParticleChannelId64*>(&read);
-        ASSERT_NE(nullptr, back);
-        EXPECT_EQ(const_cast<Cb::ParticleChannelId64*>(ids)->nextId(),
-                  const_cast<Cb::ParticleChannelId64*>(back)->nextId());
-    }
-}
-
-void expectSameBuffer(const Cb::BufferChannelBase& written, const Cb::BufferChannelBase& read) {
-    ASSERT_EQ(written.size(), read.size());
-    ASSERT_EQ(written.elementBytes(), read.elementBytes());
-    const size_t bytes = written.size() * written.elementBytes();
-    if (bytes > 0) {
-        EXPECT_EQ(0, std::memcmp(written.rawData(), read.rawData(), bytes));
+void addMeshes(Cb::Body& body) {
+    auto* points = static_cast<Cb::PointShape*>(body.addShape(new Cb::PointShape(true)));
+    points->resizeElements(4500);  // two pieces of a chunked array
+    points->createChannel1i("flag", 3);
+    points->createChannel1f("mass", 1.5f);
+    points->createChannel2i("pair", {{-1, 1}});
+    appendBuffer<zt::vec2f>(*points, "uv", {{0.5f, 0.25f}});
+    points->createChannel3i("cell", {{7, 8, 9}});
+    points->createChannel3f("normal", {{0, 0, 1}});
+    points->createChannel4i("quad", {{1, 2, 3, 4}});
+    appendBuffer<zt::vec4f>(*points, "color", {{1, 0.5f, 0.25f, 1}});
+    fillBuffers(*points, "cell");  // a channel of defaults comes back too
+    Cb::Shape* meshes[] = {body.addShape(new Cb::EdgeShape(true)), body.addShape(new Cb::TriangleShape(true)),
+                           body.addShape(new Cb::TetShape(true))};
+    for (int m = 0; m < 3; ++m) {
+        static_cast<Cb::BufferShape*>(meshes[m])->resizeElements(12 + 40 * m);
+        meshes[m]->createChannel1f("weight", 0.5f);
+        fillBuffers(*meshes[m]);
     }
 }
 
 template <class T>
-void expectSameField(const zt::field3<T>& w, const zt::field3<T>& r) {
-    EXPECT_EQ(w.background(), r.background());
-    EXPECT_EQ(w.sampleSet(), r.sampleSet());
-    ASSERT_EQ(w.fineValues().count(), r.fineValues().count());
-    ASSERT_EQ(w.coarseValues().count(), r.coarseValues().count());
-    EXPECT_TRUE(std::equal(w.fineValues().begin(), w.fineValues().end(), r.fineValues().begin()));
-    EXPECT_TRUE(std::equal(w.coarseValues().begin(), w.coarseValues().end(), r.coarseValues().begin()));
+void fillField(zt::field3<T>& field, int salt) {
+    for (int64_t i = 0; i < field.fineValues().count(); ++i) field.at(i) = varied<T>(i + salt, 0);
+    for (int64_t s = 1; s < field.coarseValues().count(); ++s) field.at(-s) = varied<T>(-s - salt, 0);
 }
 
-template <class C>
-bool compareFieldsAs(const Cb::FieldChannelBase& written, const Cb::FieldChannelBase& read) {
-    const auto* w = dynamic_cast<const C*>(&written);
-    if (!w) return false;
-    const auto* r = dynamic_cast<const C*>(&read);
-    EXPECT_NE(nullptr, r);
-    if (!r) return true;
-    if constexpr (std::is_same_v<C, Cb::FieldChannel3f>) {
-        for (int c = 0; c < 3; ++c) expectSameField(w->field(c), r->field(c));
-    } else {
-        expectSameField(w->field(), r->field());
-    }
-    return true;
+void addFields(Cb::Body& body) {
+    auto* shape = static_cast<Cb::FieldShape*>(body.addShape(new Cb::FieldShape(false)));
+    auto* density = static_cast<Cb::FieldChannelBase*>(shape->createChannel1f("density", 0.5f));
+    density->setUpdateMode(Cb::kFieldUpdateParticleSplat);
+    density->setFlag(Cb::kFieldFlagB, true);
+    density->setAttribute(0.75f);
+    shape->createChannel1i64("stamp", 7);
+    shape->createChannel3f("vel", {{1, 2, 3}});
+    shape->createChannel1f("particle-count", 5.0f);  // a special class, of sample set 1
+    shape->updateLayout(body.layout());
+    fillField(shape->mutableChannelAs<Cb::FieldChannel1f>("density")->field(), 1);
+    fillField(shape->mutableChannelAs<Cb::FieldChannel1f>("particle-count")->field(), 2);
+    fillField(shape->mutableChannelAs<Cb::FieldChannel1i64>("stamp")->field(), 3);
+    for (int c = 0; c < 3; ++c) fillField(shape->mutableChannelAs<Cb::FieldChannel3f>("vel")->field(c), 4 + c);
 }
 
-void expectSameFields(const Cb::FieldChannelBase& written, const Cb::FieldChannelBase& read) {
-    EXPECT_EQ(written.updateMode(), read.updateMode());
-    for (int f = 0; f < Cb::kFieldFlagCount; ++f)
-        EXPECT_EQ(written.flag(Cb::FieldFlag(f)), read.flag(Cb::FieldFlag(f))) << "flag " << f;
-    EXPECT_EQ(written.attribute(), read.attribute());
-    EXPECT_FALSE(read.loaded());  // the values wait in the file until used
-    const bool compared = compareFieldsAs<Cb::FieldChannel1f>(written, read) ||
-                          compareFieldsAs<Cb::FieldChannel1i>(written, read) ||
-                          compareFieldsAs<Cb::FieldChannel1i64>(written, read) ||
-                          compareFieldsAs<Cb::FieldChannel3f>(written, read);
-    EXPECT_TRUE(compared) << written.typeName();
+void addValues(Cb::Body& body) {
+    Cb::EnumGroup* motion = body.addEnumGroup(std::make_unique<Cb::EnumGroup>(
+        "MotionTypeEnum", std::vector<std::string>{"Dynamic", "Kinematic", "User", "Unsolved"}));
+    Cb::EnumGroup* colors =
+        body.addEnumGroup(std::make_unique<Cb::EnumGroup>("ColorEnum", std::vector<std::string>{"Red", "Green", "Blue"}));
+    Cb::ValueSection* fluid = body.addSection("Fluid");
+    auto* density = static_cast<Cb::Value1f*>(
+        fluid->addValue(std::make_unique<Cb::Value1f>("Density", std::array<std::string, 1>{"1000"})));
+    density->setFlags(true, true);  // not stored
+    fluid->addValue(std::make_unique<Cb::Value3f>("Gravity", std::array<std::string, 3>{"0", "-9.8", "frame"}));
+    fluid->addValue(std::make_unique<Cb::Value1e>("Color", colors, "Blue"));
+    Cb::ValueSection* stepping = body.addSection("Stepping");  // added after "Fluid", it goes first
+    stepping->addValue(std::make_unique<Cb::Value1e>("Motion Type", motion, "Dynamic"));
+    stepping->addValue(std::make_unique<Cb::Value1i>("Substeps", std::array<std::string, 1>{"4"}));
+    Cb::ValueSection* controls = body.addSection("Controls");
+    controls->addValue(std::make_unique<Cb::Value1i64>("Seed", std::array<std::string, 1>{"0x10"}));
+    controls->addValue(std::make_unique<Cb::Value3i>("Resolution", std::array<std::string, 3>{"64", "-2", "frame"}));
+    controls->addValue(std::make_unique<Cb::Value1s>("Label", std::array<std::string, 1>{"take `frame`"}));
+    controls->addValue(std::make_unique<Cb::ValueToggle>("Enabled", "On"));
+    controls->addValue(std::make_unique<Cb::Value1e>("Unset"));  // no group, no selection
 }
 
 }  // namespace
 
-void expectSameChannel(const Cb::Channel& written, const Cb::Channel& read) {
-    SCOPED_TRACE("channel " + written.name() + " (" + written.typeName() + ")");
-    EXPECT_EQ(written.typeName(), read.typeName());
-    EXPECT_EQ(written.name(), read.name());
-    EXPECT_EQ(written.storedCount(), read.storedCount());
-    EXPECT_EQ(written.size(), read.storedCount());
-    EXPECT_EQ(written.storedMin(), read.storedMin());
-    EXPECT_EQ(written.storedMax(), read.storedMax());
-    EXPECT_EQ(written.storedMean(), read.storedMean());
-    EXPECT_EQ(written.defaultValue3f(), read.defaultValue3f());
-    if (const auto* p = dynamic_cast<const Cb::ParticleChannelBase*>(&written)) {
-        const auto* r = dynamic_cast<const Cb::ParticleChannelBase*>(&read);
-        ASSERT_NE(nullptr, r);
-        expectSameParticles(*p, *r);
-    } else if (const auto* b = dynamic_cast<const Cb::BufferChannelBase*>(&written)) {
-        const auto* r = dynamic_cast<const Cb::BufferChannelBase*>(&read);
-        ASSERT_NE(nullptr, r);
-        expectSameBuffer(*b, *r);
-    } else if (const auto* f = dynamic_cast<const Cb::FieldChannelBase*>(&written)) {
-        const auto* r = dynamic_cast<const Cb::FieldChannelBase*>(&read);
-        ASSERT_NE(nullptr, r);
-        expectSameFields(*f, *r);
+std::unique_ptr<Cb::Body> makeRichBody(const std::string& name) {
+    auto body = std::make_unique<Cb::Body>(name);
+    body->setSignatureName("Particle-Liquid");
+    body->setExtraText("tank 3, second pass");
+    const float m[16] = {2, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0.5f, 0, 1.25f, -2, 3, 1};
+    body->setTransformMatrix(m);
+    auto* layout = new zt::tile_layout3(0.5f, 4);
+    for (const zt::vec3i& t : {zt::vec3i{{0, 0, 0}}, zt::vec3i{{1, 0, 0}}, zt::vec3i{{-1, 2, 3}}})
+        layout->addTile(t[0], t[1], t[2], false);
+    layout->updateNeighbours(true);
+    body->setLayout(layout);
+    addValues(*body);
+    addParticles(*body);
+    addMeshes(*body);
+    addFields(*body);
+    return body;
+}
+
+std::unique_ptr<Cb::Body> makePlainBody(const std::string& name) {
+    std::vector<zt::vec3f> positions;
+    for (int i = 0; i < 40; ++i) positions.push_back({{0.2f * float(i), 1.5f, 4.0f - 0.25f * float(i)}});
+    return testsupport::makeParticleBody({name, positions});
+}
+
+namespace {
+
+template <int N, class T>
+std::string text(const zt::vec<N, T>& v) {
+    std::ostringstream os;
+    os << std::setprecision(9) << '(' << v[0];
+    for (int i = 1; i < N; ++i) os << ' ' << v[i];
+    return os.str() + ')';
+}
+
+std::string digest(const void* data, size_t n) {
+    return std::to_string(n) + " bytes #" +
+           std::to_string(std::hash<std::string_view>()({static_cast<const char*>(data), n}));
+}
+
+template <class T>
+void describeField(std::ostream& os, const zt::field3<T>& f) {
+    os << " background " << f.background() << " samples " << f.sampleSet() << " fine "
+       << digest(f.fineValues().data(), size_t(f.fineValues().count()) * sizeof(T)) << " coarse "
+       << digest(f.coarseValues().data(), size_t(f.coarseValues().count()) * sizeof(T));
+}
+
+template <class C>
+bool describeFieldAs(std::ostream& os, const Cb::Channel& channel) {
+    const auto* f = dynamic_cast<const C*>(&channel);
+    if (!f) return false;
+    if constexpr (std::is_same_v<C, Cb::FieldChannel3f>) {
+        for (int c = 0; c < 3; ++c) describeField(os, f->field(c));
     } else {
-        ADD_FAILURE() << "unknown channel branch";
+        describeField(os, f->field());
     }
-    EXPECT_EQ(written.size(), read.size());
+    return true;
 }
 
-void expectSameValues(const Cb::Body& written, const Cb::Body& read) {
-    ASSERT_EQ(written.sectionCount(), read.sectionCount());
-    for (int s = 0; s < written.sectionCount(); ++s) {
-        const Cb::ValueSection& w = *written.sectionAt(s);
-        const Cb::ValueSection& r = *read.sectionAt(s);
-        SCOPED_TRACE("section " + w.name());
-        EXPECT_EQ(w.name(), r.name());
-        ASSERT_EQ(w.valueCount(), r.valueCount());
-        for (int v = 0; v < w.valueCount(); ++v) expectSameValue(*w.valueAt(v), *r.valueAt(v));
+}  // namespace
+
+std::string describe(const Cb::Channel& channel) {
+    std::ostringstream os;
+    os << std::setprecision(9) << channel.typeName() << " '" << channel.name() << "' " << channel.storedCount()
+       << " of " << channel.size() << " min " << text(channel.storedMin()) << " max " << text(channel.storedMax())
+       << " mean " << text(channel.storedMean()) << " default " << text(channel.defaultValue3f());
+    if (const auto* p = dynamic_cast<const Cb::ParticleChannelBase*>(&channel)) {
+        p->makeResident();
+        const zt::block3_array_base& blocks = p->storage();
+        os << " blocks " << blocks.listCount(0) << " + " << blocks.listCount(1) << ':';
+        for (int64_t g = 0; g < blocks.blockCount(); ++g) {
+            const auto bytes = p->blockBytes(g);
+            const zt::block3_base* b = blocks.residentBlock(g);
+            os << ' ' << (b ? text(b->coord()) : "-") << ' ' << digest(bytes.data(), bytes.size());
+        }
+    } else if (const auto* b = dynamic_cast<const Cb::BufferChannelBase*>(&channel)) {
+        os << ' ' << digest(b->rawData(), b->size() * b->elementBytes());
+    } else if (const auto* f = dynamic_cast<const Cb::FieldChannelBase*>(&channel)) {
+        os << " mode " << f->updateMode() << " flags";
+        for (int i = 0; i < Cb::kFieldFlagCount; ++i) os << ' ' << f->flag(Cb::FieldFlag(i));
+        os << " attribute " << f->attribute();
+        describeFieldAs<Cb::FieldChannel1f>(os, channel) || describeFieldAs<Cb::FieldChannel1i>(os, channel) ||
+            describeFieldAs<Cb::FieldChannel1i64>(os, channel) || describeFieldAs<Cb::FieldChannel3f>(os, channel);
     }
+    return os.str();
 }
 
-void expectSameLayout(const Cb::Body& written, const Cb::Body& read) {
-    const zt::tile_layout3& w = written.layout();
-    const zt::tile_layout3& r = read.layout();
-    EXPECT_EQ(w.cellSize(), r.cellSize());
-    EXPECT_EQ(w.tileSize(), r.tileSize());
-    EXPECT_EQ(coordinates(w.fineCoordinates()), coordinates(r.fineCoordinates()));
-    EXPECT_EQ(coordinates(w.coarseCoordinates()), coordinates(r.coarseCoordinates()));
+std::string describe(const Cb::Body& body, bool shapes) {
+    std::ostringstream os;
+    os << std::setprecision(9) << "body '" << body.name() << "' of '" << body.signatureName() << "' extra '"
+       << body.extraText() << "' transform";
+    for (int i = 0; i < 16; ++i) os << ' ' << body.transform()[i];
+    for (int s = 0; s < body.sectionCount(); ++s) {
+        const Cb::ValueSection& section = *body.sectionAt(s);
+        os << "\nsection " << section.name();
+        for (int v = 0; v < section.valueCount(); ++v) {
+            const Cb::ValueBase& value = *section.valueAt(v);
+            os << "\n  " << value.typeName() << " '" << value.ownName() << "'";
+            for (int c = 0; c < value.componentCount(); ++c) os << " '" << value.expression(c) << "'";
+            const auto* e = dynamic_cast<const Cb::Value1e*>(&value);
+            if (e && e->group() && e->group()->count() > 0) {
+                os << " group " << e->group()->name();
+                // A "Construction" group's "Live" is read as "Empty".
+                if (e->group()->name() != "Construction")
+                    for (const std::string& name : e->group()->names()) os << ' ' << name;
+            }
+        }
+    }
+    const zt::tile_layout3& layout = body.layout();
+    os << "\nlayout " << layout.cellSize() << ' ' << layout.tileSize() << " fine";
+    for (const zt::vec3i& t : layout.fineCoordinates()) os << ' ' << text(t);
+    os << " coarse";
+    for (const zt::vec3i& t : layout.coarseCoordinates()) os << ' ' << text(t);
+    for (const auto& [kind, shape] : body.shapes()) {
+        if (!shapes || shape->channelCount() == 0) continue;  // shapes without channels are not written
+        os << "\nshape " << kind << " '" << shape->name() << "'";
+        for (int c = 0; c < shape->channelCount(); ++c) os << "\n  " << describe(*shape->channel(c));
+    }
+    return os.str();
 }
 
-std::vector<std::string> channelNames(const Cb::Body& body, const std::string& kind) {
-    std::vector<std::string> names;
+Names kindsOf(const Cb::Body& body) {
+    Names kinds;
+    for (const auto& [kind, shape] : body.shapes()) kinds.push_back(kind);
+    return kinds;
+}
+
+Names channelNames(const Cb::Body& body, const std::string& kind) {
+    Names names;
     const Cb::Shape& shape = *body.shape(kind);
     for (int c = 0; c < shape.channelCount(); ++c) names.push_back(shape.channel(c)->name());
     return names;
-}
-
-void expectSameShapes(const Cb::Body& written, const Cb::Body& read) {
-    std::vector<std::string> wk, rk;
-    for (const auto& [kind, shape] : written.shapes())
-        if (shape->channelCount() > 0) wk.push_back(kind);
-    for (const auto& [kind, shape] : read.shapes()) rk.push_back(kind);
-    ASSERT_EQ(wk, rk);
-    for (const std::string& kind : wk) {
-        SCOPED_TRACE("shape " + kind);
-        const Cb::Shape& w = *written.shape(kind);
-        const Cb::Shape& r = *read.shape(kind);
-        EXPECT_EQ(w.name(), r.name());
-        ASSERT_EQ(channelNames(written, kind), channelNames(read, kind));
-        for (int c = 0; c < w.channelCount(); ++c) expectSameChannel(*w.channel(c), *r.channel(c));
-    }
-}
-
-void expectSameBody(const Cb::Body& written, const Cb::Body& read) {
-    EXPECT_EQ(written.name(), read.name());
-    EXPECT_EQ(written.signatureName(), read.signatureName());
-    EXPECT_EQ(written.extraText(), read.extraText());
-    EXPECT_EQ(0, std::memcmp(written.transform(), read.transform(), 16 * sizeof(float)));
-    expectSameValues(written, read);
-    expectSameLayout(written, read);
-    expectSameShapes(written, read);
 }
 
 }  // namespace writertest

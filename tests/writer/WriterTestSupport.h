@@ -1,7 +1,8 @@
 #pragma once
 // Helpers of the writer tests: a started library in a scratch folder, files
-// written and read back with what they logged, and field-by-field comparison
-// of a body with the body read back from its file.
+// written and read back with what they logged, bodies holding a bit of
+// everything a body record carries, and a text of all that a record stores,
+// so that a body and the body read back from its file compare as two texts.
 
 #include <gtest/gtest.h>
 
@@ -16,13 +17,14 @@
 
 namespace writertest {
 
+using Names = std::vector<std::string>;
+
 class WriterTest : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
 
     std::string file(const std::string& name) const { return dir.file(name); }
-
     // Writes the bodies with one selection; returns what was logged.
     std::string write(const std::string& path, const std::vector<Cb::Body*>& bodies,
                       const std::string& selection = "*.*", bool compress = true);
@@ -34,21 +36,26 @@ protected:
 };
 
 // The warning line the log channel prints for a text.
-std::string warningLine(const std::string& text);
+inline std::string warningLine(const std::string& text) { return "Corix ** WARNING ** : " + text + "\n"; }
 
+// Values of every type in sections ("Stepping" added after "Fluid"),
+// enumerated groups, a transform, a layout of tile size 4 at cell size 0.5
+// with fine tiles (0,0,0), (1,0,0), (-1,2,3) and their coarse shell, and all
+// six shape kinds with channels of every element type; the first fine block
+// holds 300 particles, two coarse blocks hold a few.
+std::unique_ptr<Cb::Body> makeRichBody(const std::string& name);
+// Forty particles over several tiles: position, velocity, density.
+std::unique_ptr<Cb::Body> makePlainBody(const std::string& name);
+// All a record keeps of a channel: type, name, stored count and statistics,
+// default, and its data (particle blocks of both lists with their tiles,
+// buffer elements, field values with background, sample set and
+// attributes, the next id).
+std::string describe(const Cb::Channel& channel);
 // Name, signature name, extra text, transform, sections and values, layout,
-// and every shape with every channel of `written` equal in `read` (the body
-// read back from the file `written` went to).
-void expectSameBody(const Cb::Body& written, const Cb::Body& read);
-void expectSameValues(const Cb::Body& written, const Cb::Body& read);
-void expectSameLayout(const Cb::Body& written, const Cb::Body& read);
-void expectSameShapes(const Cb::Body& written, const Cb::Body& read);
-// Type, name, stored count and statistics, default and all data (particle
-// blocks of both lists, buffer elements, field values with their
-// backgrounds, sample sets and attributes), next ids.
-void expectSameChannel(const Cb::Channel& written, const Cb::Channel& read);
+// and (with `shapes`) every shape that has channels with every channel.
+std::string describe(const Cb::Body& body, bool shapes = true);
 
-// The names of a shape's channels, in list order.
-std::vector<std::string> channelNames(const Cb::Body& body, const std::string& kind);
+Names kindsOf(const Cb::Body& body);
+Names channelNames(const Cb::Body& body, const std::string& kind);
 
 }  // namespace writertest
