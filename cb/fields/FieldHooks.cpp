@@ -38,10 +38,12 @@ void splatFromBody(const FieldChannelBase& channel, std::span<zt::field3<float>*
         throw ztx::base(zt::cat("Cannot particle-splat field-channel '", channel.name(),
                                 "': no matching particle-channel found in body"));
     const zt::tile_layout3& layout = body.layout();
+    const bool divide = channel.flag(kFieldFlagB);
     for (size_t c = 0; c < fields.size(); ++c) {
         zt::field3<float>& field = *fields[c];
         field.resize(layout);
-        field.fill(field.background());
+        // A mean must not include the background: see finishSplat.
+        field.fill(divide ? 0.0f : field.background());
         zt::field3<float> weights(0.0f, field.sampleSet());
         weights.resize(layout);
         zt::field3<int64_t> reached(0, field.sampleSet());
@@ -49,7 +51,7 @@ void splatFromBody(const FieldChannelBase& channel, std::span<zt::field3<float>*
         const std::vector<ParticleBlockView> blocks = detail::blockViews(*shape, source, int(c), true);
         zt::field3<float>* const one[] = {&field};
         splatParticles(layout, blocks, threshold, one, weights);
-        finishSplat(one, weights, reached, channel.flag(kFieldFlagB));
+        finishSplat(one, weights, reached, divide);
         const bool anyParticles =
             std::any_of(blocks.begin(), blocks.end(), [](const ParticleBlockView& b) { return !b.positions.empty(); });
         if (anyParticles && channel.flag(kFieldFlagC)) extendIntoUnreached(layout, reached, one);

@@ -57,7 +57,11 @@ void finishSplat(std::span<zt::field3<float>* const> values, const zt::field3<fl
             if (valuesOf(*field).count() != n) throw ztx::base("Cannot finish a splat: values and weights differ in size");
 #pragma omp parallel for schedule(static)
         for (int64_t i = 0; i < n; ++i) {
-            if (w[i] == 0.0f) continue;
+            if (w[i] == 0.0f) {
+                if (divide)
+                    for (zt::field3<float>* field : values) valuesOf(*field)[i] = field->background();
+                continue;
+            }
             mark[i] = 1;
             if (divide)
                 for (zt::field3<float>* field : values) valuesOf(*field)[i] /= w[i];

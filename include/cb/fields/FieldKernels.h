@@ -51,9 +51,12 @@ void splatParticles(const zt::tile_layout3& layout, std::span<const ParticleBloc
                     std::span<zt::field3<float>* const> values, zt::field3<float>& weights);
 
 // Every voxel with a nonzero weight is marked reached (reached := 1); with
-// `divide` its values are divided by its weight. Fine voxels and coarse
-// slots alike: a coarse slot then holds the weighted mean of the particles
-// that reached it, like a fine voxel. Parallel over voxels.
+// `divide` its values are divided by its weight, and the values must come in
+// as plain weighted sums (splatted onto 0): the background is no part of the
+// mean, since divided by a floor-only weight it would swamp the voxel.
+// Unreached voxels then get the background. Fine voxels and coarse slots
+// alike: a coarse slot then holds the weighted mean of the particles that
+// reached it, like a fine voxel. Parallel over voxels.
 void finishSplat(std::span<zt::field3<float>* const> values, const zt::field3<float>& weights,
                  zt::field3<int64_t>& reached, bool divide);
 
