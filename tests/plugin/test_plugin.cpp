@@ -37,7 +37,7 @@ const char* kSignature = R"(BodySignature Test-Plugin || a body type whose code 
 class PluginDir {
 public:
     PluginDir(const char* library, const std::string& fileName)
-        : dir_(install_.extraDir("plugins")), userPath_("CORIX_USER_SIG_PATH", dir_.c_str()) {
+        : dir_(install_.root + "/plugins"), userPath_("CORIX_USER_SIG_PATH", dir_.c_str()) {
         writeInto(dir_, "test-plugin.sig", kSignature);
         if (library) std::filesystem::copy_file(library, dir_ + "/" + fileName);
     }
@@ -138,7 +138,7 @@ TEST(Plugin, RegisteredCodeTakesPrecedenceOverALibrary) {
     LibraryGuard guard;
     // A user signature for a built-in type never opens a library of its name.
     Installation install;
-    const std::string dir = install.extraDir("plugins");
+    const std::string dir = install.root + "/plugins";
     writeInto(dir, "particle.sig", factorytest::smallSignature("Particle"));
     std::filesystem::copy_file(CB_PLUGIN_GOOD, dir + "/Particle.so");
     ScopedEnv userPath("CORIX_USER_SIG_PATH", dir.c_str());

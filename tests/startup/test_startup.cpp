@@ -124,8 +124,8 @@ TEST(Startup, MissingSignatureDirectoriesAreOnlyReported) {
     Installation install;
     CaptureStderr err;
     Cb::begin(true);
-    EXPECT_EQ("***** CORIX ERROR: Invalid path: " + install.root() + "/server/standard-sig/*\n" +
-                  "***** CORIX ERROR: Invalid path: " + install.root() + "/server/user-sig/*\n",
+    EXPECT_EQ("***** CORIX ERROR: Invalid path: " + install.root + "/server/standard-sig/*\n" +
+                  "***** CORIX ERROR: Invalid path: " + install.root + "/server/user-sig/*\n",
               err.finish());
     EXPECT_EQ((std::vector<std::string>{"Body", "Camera", "Field", "Mesh", "Volume", "Field-Gas", "Field-Fire",
                                         "Field-Smoke", "Particle", "Particle-Liquid", "Rigid-Body", "Hair", "Tet"}),
@@ -140,10 +140,10 @@ TEST(Startup, MissingSignatureDirectoriesAreOnlyReported) {
 TEST(Startup, ASignatureThatFailsToParseStopsStartUp) {
     LibraryGuard guard;
     Installation install;
-    writeInto(install.standardDir(), "a.sig", factorytest::smallSignature("Particle"));
-    const std::string bad = writeInto(install.standardDir(), "b.sig",
+    writeInto(install.standardDir, "a.sig", factorytest::smallSignature("Particle"));
+    const std::string bad = writeInto(install.standardDir, "b.sig",
                                       "BodySignature Camera\n{\n    PropSection \"View\" { Float \"Lens\" \"35\" ?? }\n}\n");
-    writeInto(install.standardDir(), "c.sig", factorytest::smallSignature("Tet"));
+    writeInto(install.standardDir, "c.sig", factorytest::smallSignature("Tet"));
     EXPECT_EQ("Error parsing " + bad + ": Syntax error on line 3: ?? }", messageOf([] { Cb::begin(true); }));
     EXPECT_EQ(1, Cb::startupDepth());
     EXPECT_EQ(std::vector<std::string>{"Particle"}, Cb::Factory::instance().signatureNames());
