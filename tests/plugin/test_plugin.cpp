@@ -1,6 +1,6 @@
 // Real plug-in libraries, built beside this test: loading one found next to
-// its signature, bodies of its own class created across the library
-// boundary, the d.so fallback, and each way a load fails.
+// its signature under either name, bodies of its own class created across the
+// library boundary, each way a load fails, and registered code first.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -11,144 +11,70 @@
 #include "CaptureOutput.h"
 #include "MessageOf.h"
 #include "cb/factory/Factory.h"
-#include "cb/factory/Startup.h"
-#include "cb/model/Body.h"
 #include "cb/values/ValueBase.h"
-#include "cb/values/ValueSection.h"
-
-using factorytest::Installation;
-using factorytest::LibraryGuard;
-using factorytest::writeInto;
-using testsupport::CaptureStderr;
-using testsupport::messageOf;
-using testsupport::ScopedEnv;
 
 namespace {
 
-const char* kSignature = R"(BodySignature Test-Plugin || a body type whose code lives in a plug-in
-{
-    PropSection "Main" { Float "Strength" "2.5" MIN= 0 }
-    Channels { Vec3f Particle.velocity 0 0 0 }
-}
-)";
-
-// A user signature directory holding the signature and `library` copied in
-// under `fileName`, named by CORIX_USER_SIG_PATH.
-class PluginDir {
-public:
-    PluginDir(const char* library, const std::string& fileName)
-        : dir_(install_.extraDir("plugins")), userPath_("CORIX_USER_SIG_PATH", dir_.c_str()) {
-        writeInto(dir_, "test-plugin.sig", kSignature);
+class Plugin : public ::testing::Test {
+protected:
+    // Starts the library with a user signature directory holding the signature
+    // of `type` and `library` (when given) as `fileName`; returns the failure.
+    std::string start(const char* library, const std::string& fileName, const std::string& type = "Test-Plugin") {
+        std::filesystem::remove_all(dir_);
+        factorytest::writeInto(dir_, "plugin.sig", factorytest::smallSignature(type));
         if (library) std::filesystem::copy_file(library, dir_ + "/" + fileName);
+        testsupport::CaptureStderr err;
+        const std::string failure = testsupport::messageOf([] { Cb::begin(true); });
+        log_ = err.finish();
+        return failure;
     }
-    const std::string& dir() const { return dir_; }
+    static Cb::Factory& factory() { return Cb::Factory::instance(); }
 
-private:
-    Installation install_;
-    std::string dir_;
-    ScopedEnv userPath_;
+    factorytest::LibraryGuard guard_;
+    factorytest::Installation install_;
+    const std::string dir_ = install_.root + "/plugins", first_ = dir_ + "/Test-Plugin.so";
+    testsupport::ScopedEnv userPath_{"CORIX_USER_SIG_PATH", dir_.c_str()};
+    std::string log_;
 };
 
-void expectPluginBodies() {
-    Cb::Factory& factory = Cb::Factory::instance();
-    EXPECT_TRUE(factory.hasPlugin("Test-Plugin"));
-    std::unique_ptr<Cb::Body> body(factory.allocBody("Test-Plugin", "p1"));
-    ASSERT_NE(nullptr, body);
-    // The plug-in's own override answers: the object is of its class.
-    EXPECT_EQ("plug-in body p1", body->emptyText());
-
-    const Cb::Body* prototype = factory.prototype("Test-Plugin");
-    ASSERT_NE(nullptr, prototype);
-    EXPECT_EQ("plug-in body Test-Plugin", prototype->emptyText());
-    std::unique_ptr<Cb::Body> built(factory.createFromSignature("Test-Plugin"));
-    EXPECT_EQ("plug-in body Test-Plugin", built->emptyText());
-    EXPECT_EQ("2.5", built->value("Strength")->expression(0));
-    EXPECT_TRUE(built->hasChannels("Particle.position Particle.velocity"));
+TEST_F(Plugin, ALibraryBesideItsSignatureSuppliesTheBodyCodeUnderEitherName) {
+    for (const char* fileName : {"Test-Plugin.so", "Test-Plugind.so"}) {
+        SCOPED_TRACE(fileName);
+        ASSERT_EQ("(no failure)", start(CB_PLUGIN_GOOD, fileName));
+        EXPECT_NE(std::string::npos, log_.find("Compiled SIG: Test-Plugin\nCorix: Loaded user body code: Test-Plugin\n"));
+        EXPECT_TRUE(factory().hasPlugin("Test-Plugin"));
+        // The plug-in's own override answers: the objects are of its class.
+        EXPECT_EQ("plug-in body p1", std::unique_ptr<Cb::Body>(factory().allocBody("Test-Plugin", "p1"))->emptyText());
+        std::unique_ptr<Cb::Body> built(factory().createFromSignature("Test-Plugin"));
+        EXPECT_EQ("plug-in body Test-Plugin", built->emptyText());
+        EXPECT_EQ("1.0", built->value("Size")->expression(0));
+        built.reset();
+        testsupport::CaptureStderr err;
+        Cb::end();  // the clean-up BeginPlugin registered runs before the library goes
+        EXPECT_EQ("Corix: Test plug-in cleaned up\n", err.finish());
+    }
 }
 
-TEST(Plugin, ALibraryBesideItsSignatureSuppliesTheBodyCode) {
-    LibraryGuard guard;
-    PluginDir plugins(CB_PLUGIN_GOOD, "Test-Plugin.so");
-    CaptureStderr err;
-    Cb::begin(true);
-    const std::string log = err.finish();
-    EXPECT_NE(std::string::npos, log.find("Corix: Compiled SIG: Test-Plugin\nCorix: Loaded user body code: Test-Plugin\n"))
-        << log;
-    expectPluginBodies();
-    // BeginPlugin registered a clean-up, which runs before the library goes.
-    CaptureStderr endErr;
-    Cb::end();
-    EXPECT_EQ("Corix: Test plug-in cleaned up\n", endErr.finish());
-}
-
-TEST(Plugin, TheDebugNameIsTriedSecond) {
-    LibraryGuard guard;
-    PluginDir plugins(CB_PLUGIN_GOOD, "Test-Plugind.so");
-    CaptureStderr err;
-    Cb::begin(true);
-    EXPECT_NE(std::string::npos, err.finish().find("Corix: Loaded user body code: Test-Plugin\n"));
-    expectPluginBodies();
-    Cb::end();
-}
-
-TEST(Plugin, ALibraryThatRefusesToBeginFailsStartUp) {
-    LibraryGuard guard;
-    PluginDir plugins(CB_PLUGIN_BEGIN_FAILS, "Test-Plugin.so");
-    const std::string path = plugins.dir() + "/Test-Plugin.so";
-    EXPECT_EQ("BeginPlugin(" + path + ") failed", messageOf([] { Cb::begin(true); }));
-    Cb::Factory& factory = Cb::Factory::instance();
-    EXPECT_FALSE(factory.hasPlugin("Test-Plugin"));
-    EXPECT_EQ(nullptr, factory.prototype("Test-Plugin"));
+TEST_F(Plugin, EveryFailedLoadNamesTheFirstPathTried) {
+    EXPECT_EQ("BeginPlugin(" + first_ + ") failed", start(CB_PLUGIN_BEGIN_FAILS, "Test-Plugin.so"));
+    EXPECT_FALSE(factory().hasPlugin("Test-Plugin"));
     // Its UserBodyAlloc was registered on sight and stays callable.
-    ASSERT_TRUE(factory.hasBodyCode("Test-Plugin"));
-    std::unique_ptr<Cb::Body> body(factory.allocBody("Test-Plugin", "kept"));
-    EXPECT_EQ("plug-in body kept", body->emptyText());
-    body.reset();
+    EXPECT_EQ("plug-in body p", std::unique_ptr<Cb::Body>(factory().allocBody("Test-Plugin", "p"))->emptyText());
     Cb::end();
+    EXPECT_EQ("Error retrieving 'EndPlugin' from: " + first_, start(CB_PLUGIN_NO_END, "Test-Plugind.so"));
+    Cb::end();
+    EXPECT_EQ("Error opening " + first_ + " to load user body code.", start(nullptr, ""));
+    Cb::end();
+    factorytest::writeInto(dir_, "Test-Plugin.so", "not a shared library");  // counts as missing
+    EXPECT_EQ("Error opening " + first_ + " to load user body code.",
+              testsupport::messageOf([] { Cb::begin(true); }));
 }
 
-TEST(Plugin, AMissingExportFailsWithItsName) {
-    LibraryGuard guard;
-    PluginDir plugins(CB_PLUGIN_NO_END, "Test-Plugind.so");
-    // The message names the first path tried, whichever was loaded.
-    EXPECT_EQ("Error retrieving 'EndPlugin' from: " + plugins.dir() + "/Test-Plugin.so",
-              messageOf([] { Cb::begin(true); }));
-    EXPECT_TRUE(Cb::Factory::instance().hasBodyCode("Test-Plugin"));
-    EXPECT_FALSE(Cb::Factory::instance().hasPlugin("Test-Plugin"));
-    Cb::end();
-}
-
-TEST(Plugin, NoLoadableLibraryFailsWithTheFirstPath) {
-    LibraryGuard guard;
-    PluginDir missing(nullptr, "");
-    EXPECT_EQ("Error opening " + missing.dir() + "/Test-Plugin.so to load user body code.",
-              messageOf([] { Cb::begin(true); }));
-    EXPECT_FALSE(Cb::Factory::instance().hasBodyCode("Test-Plugin"));
-    Cb::end();
-
-    // A file of that name that is no library counts as missing.
-    PluginDir broken(nullptr, "");
-    writeInto(broken.dir(), "Test-Plugin.so", "not a shared library");
-    EXPECT_EQ("Error opening " + broken.dir() + "/Test-Plugin.so to load user body code.",
-              messageOf([] { Cb::begin(true); }));
-    Cb::end();
-}
-
-TEST(Plugin, RegisteredCodeTakesPrecedenceOverALibrary) {
-    LibraryGuard guard;
+TEST_F(Plugin, RegisteredCodeTakesPrecedenceOverALibrary) {
     // A user signature for a built-in type never opens a library of its name.
-    Installation install;
-    const std::string dir = install.extraDir("plugins");
-    writeInto(dir, "particle.sig", factorytest::smallSignature("Particle"));
-    std::filesystem::copy_file(CB_PLUGIN_GOOD, dir + "/Particle.so");
-    ScopedEnv userPath("CORIX_USER_SIG_PATH", dir.c_str());
-    CaptureStderr err;
-    Cb::begin(true);
-    EXPECT_NE(std::string::npos, err.finish().find("Skipping body 'Particle': already loaded\n"));
-    EXPECT_FALSE(Cb::Factory::instance().hasPlugin("Particle"));
-    std::unique_ptr<Cb::Body> body(Cb::Factory::instance().allocBody("Particle", "water"));
-    EXPECT_EQ("", body->emptyText());
-    Cb::end();
+    ASSERT_EQ("(no failure)", start(CB_PLUGIN_GOOD, "Particle.so", "Particle"));
+    EXPECT_FALSE(factory().hasPlugin("Particle"));
+    EXPECT_EQ("", std::unique_ptr<Cb::Body>(factory().allocBody("Particle", "water"))->emptyText());
 }
 
 }  // namespace

@@ -1,291 +1,218 @@
-// Every production of the signature grammar, pinned as trees of node classes
-// with their children in order, and the data each node exposes.
+// The signature grammar: every production pinned as a tree of node classes
+// with their children in order, what the tree text cannot show, the
+// syntax-error message for every refused construct, the wrappers of file and
+// other failures, and damaged copies of a shipped signature.
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <tuple>
+#include <utility>
 
-#include "SigTreeText.h"
+#include "CaptureOutput.h"
+#include "MessageOf.h"
+#include "TempPath.h"
 #include "cb/sig/ChannelDecl.h"
 #include "cb/sig/SectionDecl.h"
 #include "cb/sig/SigCompiler.h"
 #include "cb/sig/ValueDecl.h"
 #include "zt/ztx.h"
 
-using sigtest::treeText;
+using testsupport::messageOf;
 
 namespace {
 
+// Class(child child ...), a StringConstant as 'text', an empty slot as -.
+std::string treeText(const Cbp::Node* node) {
+    if (!node) return "-";
+    if (std::string(node->className()) == "StringConstant") return "'" + node->text() + "'";
+    std::string out = node->className();
+    if (node->slotCount() == 0) return out;
+    for (int64_t i = 0; i < node->slotCount(); ++i) out += (i ? " " : "(") + treeText(node->child(i));
+    return out + ')';
+}
+
+std::string inValue(const std::string& decl) { return "BodySignature T { PropSection \"S\" { " + decl + "\n} }"; }
+std::string inChannel(const std::string& statement) { return "BodySignature T { Channels { " + statement + "\n} }"; }
 std::unique_ptr<Cbp::Root> parse(const std::string& text) { return Cb::parseSignature(text); }
-
-// The single item of a signature whose body is `items`.
-std::string itemsText(const std::string& items) {
-    auto root = parse("BodySignature T {" + items + "}");
-    return treeText(root->items());
-}
-
-// The first value declaration of a section holding `decl`.
-std::unique_ptr<Cbp::Root> withValue(const std::string& decl) {
-    return parse("BodySignature T { PropSection \"S\" { " + decl + "\n} }");
-}
-const Cbp::ValueDecl* firstValue(const Cbp::Root& root) {
-    auto section = dynamic_cast<const Cbp::ValueSectionDecl*>(root.items()->child(0));
-    return section->values()->decl(0);
-}
-std::string valueText(const std::string& decl) { return treeText(firstValue(*withValue(decl))); }
-
-// The first channel statement of a Channels block holding `statement`.
-std::unique_ptr<Cbp::Root> withChannel(const std::string& statement) {
-    return parse("BodySignature T { Channels { " + statement + " } }");
+const Cbp::ValueDecl* firstValue(const Cbp::Root& root, int i = 0) {
+    return dynamic_cast<const Cbp::ValueSectionDecl*>(root.items()->child(0))->values()->decl(i);
 }
 const Cbp::ChannelDeclStmt* firstStatement(const Cbp::Root& root) {
     return dynamic_cast<const Cbp::ChannelDeclStmt*>(root.items()->child(0)->child(0));
 }
-std::string channelText(const std::string& statement) { return treeText(firstStatement(*withChannel(statement))); }
 
 }  // namespace
 
-TEST(SigParser, RootHoldsNameDescriptionAndItems) {
-    auto root = parse("BodySignature Particle-Liquid {}");
-    EXPECT_EQ("Root('Particle-Liquid' - Node)", treeText(root.get()));
+TEST(SigParser, EveryProductionBuildsItsTree) {
+    // R: a whole signature; V: the value declaration of a section; C: a channel statement.
+    const std::tuple<char, std::string, std::string> cases[] = {
+        {'R', "BodySignature Particle-Liquid {}", "Root('Particle-Liquid' - Node)"},
+        {'R', "BodySignature Fluid || liquids, mostly\n{ }", "Root('Fluid' ' liquids, mostly' Node)"},
+        {'R', "BodySignature Fluid |*\n  two lines\n*| { }", "Root('Fluid' '\n  two lines\n' Node)"},
+        {'R', "BodySignature T { EnumGroup G {} PropSection \"S\" {} Channels {} EnumGroup H { \"A b\" '' } }",
+         "Root('T' - Node(EnumGroupDecl('G' EnumGroupDeclBlock) ValueSectionDecl('S' - ValueDeclBlock) Node "
+         "EnumGroupDecl('H' EnumGroupDeclBlock('A b' ''))))"},
+        // Both relevance forms are read and dropped.
+        {'R', "BodySignature T { PropSection \"A\" (\"M\" == 1.5) || a\n{ } PropSection \"B\" ('M' == -2) { } "
+              "PropSection \"C\" (\"M\" == 'Fast') { } }",
+         "Root('T' - Node(ValueSectionDecl('A' ' a' ValueDeclBlock) ValueSectionDecl('B' - ValueDeclBlock) "
+         "ValueSectionDecl('C' - ValueDeclBlock)))"},
+        {'V', "Float \"A\" \"0.1\" MIN= 0.01 MAX= 10 (0.05 1) READONLY HIDDEN || edge",
+         "ValueDecl1f('A' '0.1' ValueLimits(ValueLimitHard('0.01') ValueLimitHard('10') "
+         "ValueLimitsSoftRange('0.05' '1')) FlagList('R' 'H') ' edge')"},
+        {'V', "Int \"N\" \"$F*2\" MIN=-3", "ValueDecl1i('N' '$F*2' ValueLimits(ValueLimitHard('-3') - -) FlagList -)"},
+        {'V', "Int \"N\" \"4\" MAX= 16", "ValueDecl1i('N' '4' ValueLimits(- ValueLimitHard('16') -) FlagList -)"},
+        {'V', "Float \"S\" \"1\" (-1e2 .5) HIDDEN |* why *|",
+         "ValueDecl1f('S' '1' ValueLimits(- - ValueLimitsSoftRange('-1e2' '.5')) FlagList('H') ' why ')"},
+        {'V', "Vec3f \"G\" \"0\" MIN=-1 \"-9.8\" \"0\" (0 1) READONLY",
+         "ValueDecl3f('G' '0' ValueLimits(ValueLimitHard('-1') - -) '-9.8' ValueLimits(- - -) '0' "
+         "ValueLimits(- - ValueLimitsSoftRange('0' '1')) FlagList('R') -)"},
+        {'V', "PathName \"C\" \"/tmp/x\" HIDDEN || where", "ValueDecl1s('C' '/tmp/x' FlagList('H') ' where')"},
+        {'V', "Toggle \"E\" \"On\"", "ValueDeclToggle('E' 'On' FlagList -)"},
+        {'V', "Mode_2 \"M\" \"Fast\" READONLY || pick", "ValueDecl1e('Mode_2' 'M' 'Fast' FlagList('R') ' pick')"},
+        // A lower-case type word is an identifier, so it types an enumerated value.
+        {'V', "float \"A\" \"1\"", "ValueDecl1e('float' 'A' '1' FlagList -)"},
+        {'C', "Tet . *", "ChannelDeclStmt(ShapeDecl('Tet') -)"},
+        {'C', "Field/*", "ChannelDeclStmt(ShapeDecl('Field') -)"},
+        {'C', "Float F.fluid-dist -1.0", "ChannelDeclStmt(ChannelDecl1f(ChannelSpec('F' 'fluid-dist') '-1.0') -)"},
+        {'C', "Float P/d 1000", "ChannelDeclStmt(ChannelDecl1f(ChannelSpec('P' 'd') '1000') -)"},
+        {'C', "Int P.id 0x1F", "ChannelDeclStmt(ChannelDecl1i(ChannelSpec('P' 'id') '0x1F') -)"},
+        {'C', "Vec2i E.ends -1 2", "ChannelDeclStmt(ChannelDecl2i(ChannelSpec('E' 'ends') '-1' '2') -)"},
+        {'C', "Vec3f P.v 0 -1.5e3 .5f", "ChannelDeclStmt(ChannelDecl3f(ChannelSpec('P' 'v') '0' '-1.5e3' '.5f') -)"},
+        {'C', "Vec3i T.c 0 1 0xA", "ChannelDeclStmt(ChannelDecl3i(ChannelSpec('T' 'c') '0' '1' '0xA') -)"},
+        {'C', "Vec4i T.c 0 1 2 -3", "ChannelDeclStmt(ChannelDecl4i(ChannelSpec('T' 'c') '0' '1' '2' '-3') -)"},
+        {'C', "Float F.f 0 Keep", "ChannelDeclStmt(ChannelDecl1f(ChannelSpec('F' 'f') '0') ChannelKeepQualifier)"},
+        {'C', "Float F.f 0 Transport = Low",
+         "ChannelDeclStmt(ChannelDecl1f(ChannelSpec('F' 'f') '0') ChannelTransportQualifier(ChannelTransportQualityLow))"},
+        {'C', "Float F.f 0 Transport=High",
+         "ChannelDeclStmt(ChannelDecl1f(ChannelSpec('F' 'f') '0') ChannelTransportQualifier(ChannelTransportQualityHigh))"},
+        {'C', "Float F.f 0 (particle-count X N)",
+         "ChannelDeclStmt(ChannelDecl1f(ChannelSpec('F' 'f') '0') ChannelParticleSplatQualifier('particle-count'))"},
+    };
+    for (const auto& [kind, text, tree] : cases) {
+        SCOPED_TRACE(text);
+        auto root = parse(kind == 'V' ? inValue(text) : kind == 'C' ? inChannel(text) : text);
+        EXPECT_EQ(tree, kind == 'V'   ? treeText(firstValue(*root))
+                        : kind == 'C' ? treeText(firstStatement(*root))
+                                      : treeText(root.get()));
+    }
+}
+
+TEST(SigParser, NodesExposeWhatTheTreeTextCannotShow) {
+    auto root = parse(inValue("Float \"A\" \"1.0\" MIN= 0.5"));
+    const Cbp::ValueDecl* decl = firstValue(*root);
+    EXPECT_EQ(decl->limits(0), decl->limits(0)->hardMin()->parent());
+    EXPECT_EQ(root->items()->child(0), decl->parent()->parent());
+    root = parse("BodySignature T { EnumGroup G { \"Fast\" 'Very Slow' \"\" } }");
+    EXPECT_EQ(3, root->items()->child(0)->childCount());  // a group counts its names
+    root = parse(inValue("String \"a\" '' FileName \"b\" '' PathName \"c\" '' BodyName \"d\" '' BodyNameList \"e\" ''"));
+    std::string kinds;
+    for (int i = 0; i < 5; ++i) kinds += static_cast<const Cbp::ValueDecl1s*>(firstValue(*root, i))->stringKind() + ",";
+    EXPECT_EQ(",file-name,path-name,body-name,body-name-list,", kinds);
+    for (const auto& [text, x, n] : {std::tuple<const char*, int, int>{"(d)", 0, 0}, {"(d X)", 1, 0}, {"(d N)", 0, 1},
+                                     {"(d X N)", 1, 1}, {"(d XN)", 1, 1}}) {
+        root = parse(inChannel(std::string("Float Field.f 0 ") + text));
+        auto& splat = dynamic_cast<const Cbp::ChannelParticleSplatQualifier&>(*firstStatement(*root)->qualifier());
+        EXPECT_EQ(x, splat.letterX()) << text;
+        EXPECT_EQ(n, splat.letterN()) << text;
+    }
+}
+
+TEST(SigNode, DumpWritesAnIndentedOutline) {
+    testsupport::CaptureStderr capture;
+    parse("BodySignature T { EnumGroup M { \"A\" \"B\" } }")->dump(2);
+    EXPECT_EQ("  Root [3]\n    StringConstant [0] 'T'\n    (none)\n    Node [1]\n      EnumGroupDecl [2]\n"
+              "        StringConstant [0] 'M'\n        EnumGroupDeclBlock [2]\n          StringConstant [0] 'A'\n"
+              "          StringConstant [0] 'B'\n",
+              capture.finish());
+}
+
+TEST(SigCompile, SyntaxErrorsGiveTheLineAndTheRestOfItFromTheRefusedToken) {
+    const std::string line1 = "Syntax error on line 1: ";
+    const std::pair<std::string, std::string> cases[] = {
+        {"BodySignature X\n{\n PropSection \"S\" { Float \"a\" \"1\" @ READONLY }\n}\n", "Syntax error on line 3: @ READONLY }"},
+        {"BodySignature X {\nPropSection \"S\" {\nInt \"a\" \"1\" MAX= 1 MIN= 0 }\n}", "Syntax error on line 3: MIN= 0 }"},
+        {"bodysignature X {}", line1 + "bodysignature X {}"},
+        {"BodySignature T { EnumGroup G { Fast } }", line1 + "Fast } }"},
+        {"BodySignature T { PropSection \"S\" (\"Mode\" = 1) { } }", line1 + "= 1) { } }"},
+        {"BodySignature T { PropSection \"S\" (\"Mode\" == Fast) { } }", line1 + "Fast) { } }"},
+        // Limits only in the order MIN=, MAX=, soft range, then flags; numbers unquoted, never hex.
+        {inValue("Float \"A\" \"1\" (0)"), line1 + ")"},
+        {inValue("Float \"A\" \"1\" MIN= \"0\""), line1 + "\"0\""},
+        {inValue("Float \"A\" \"1\" READONLY MIN= 0"), line1 + "MIN= 0"},
+        {inValue("Float \"A\" 1"), line1 + "1"},
+        {inValue("Int \"A\" \"1\" MAX= 0x10"), line1 + "0x10"},
+        {inValue("String \"A\" \"b\" MIN= 0"), line1 + "MIN= 0"},
+        {inValue("Solver-Mode \"Mode\" \"Fast\""), line1 + "Solver-Mode \"Mode\" \"Fast\""},
+        {inValue("Vec3f \"G\" \"0\" \"0\""), "Syntax error on line 2: } }"},
+        {inChannel("Particle*"), line1 + "*"},
+        {inChannel("Particle-x.*"), line1 + "Particle-x.*"},
+        {inChannel("Int Particle.id 1.5"), line1 + "1.5"},
+        {inChannel("Float Particle.d 0x1"), line1 + "0x1"},
+        {inChannel("Vec2i Edge.ends 1"), "Syntax error on line 2: } }"},
+        {inChannel("String Particle.name 1"), line1 + "String Particle.name 1"},
+        {inChannel("Float Field.f 0 (fluid-distance N X)"), line1 + "X)"},
+        {inChannel("Float Field.f 0 (fluid-distance Y)"), line1 + "Y)"},
+        {inChannel("Float Field.f 0 ()"), line1 + ")"},
+        {inChannel("Float Field.f 0 Transport = Medium"), line1 + "Medium"},
+        {inChannel("Float Field.f 0 Keep Keep"), line1 + "Keep"},
+        // Unterminated constructs point at where they begin.
+        {"BodySignature X {\nPropSection \"Mode { }", "Syntax error on line 2: \"Mode { }"},
+        {"BodySignature X |* open\nand on\n{ }", line1 + "|* open"},
+        // Running out of text, text after the signature, Windows line ends.
+        {"BodySignature X {\n  EnumGroup G { }\n", "Syntax error on line 3: "},
+        {"BodySignature X { } extra", line1 + "extra"},
+        {"", line1},
+        {"BodySignature X\r\n{ ? x\r\n}", "Syntax error on line 2: ? x"},
+    };
+    for (const auto& [text, message] : cases) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(message, messageOf([&] { Cb::parseSignature(text); }));
+    }
+}
+
+TEST(SigCompile, FailuresAreWrappedWithThePathAndSuccessLogsTheSignatureName) {
+    testsupport::TempDir dir;
+    const std::string bad = dir.file("bad.sig"), missing = dir.file("missing.sig"), good = dir.file("liquid.sig");
+    testsupport::writeFile(bad, "BodySignature Bad\n{\n  EnumGroup G { \"a\" ! }\n}\n");
+    EXPECT_EQ("Error parsing " + bad + ": Syntax error on line 3: ! }",
+              messageOf([&] { delete Cb::compileSignature(bad); }));
+    EXPECT_EQ("Error parsing " + missing + ": Error loading file " + missing + ": No such file or directory",
+              messageOf([&] { delete Cb::compileSignature(missing); }));
+    EXPECT_EQ("Error parsing in-memory: Syntax error on line 1: ",
+              messageOf([&] { delete Cb::compileSignatureText("BodySignature", "in-memory"); }));
+    auto failing = [](auto failure) { return [failure](const std::string&) -> std::string { throw failure; }; };
+    EXPECT_EQ("-------- Bad body signature: /sig/a.sig",
+              messageOf([&] { delete Cb::compileSignatureWith("/sig/a.sig", failing(std::runtime_error("x"))); }));
+    EXPECT_EQ("-------- Bad body signature: /sig/b.sig",
+              messageOf([&] { delete Cb::compileSignatureWith("/sig/b.sig", failing(std::bad_alloc())); }));
+    EXPECT_EQ("Error parsing /sig/c.sig: disk on fire",
+              messageOf([&] { delete Cb::compileSignatureWith("/sig/c.sig", failing(ztx::base("disk on fire"))); }));
+
+    testsupport::writeFile(good, "BodySignature Particle-Liquid\r\n{\r\n}\r\n");
+    testsupport::CaptureStderr capture;
+    std::unique_ptr<Cbp::Root> root(Cb::compileSignature(good));
+    EXPECT_EQ("Corix: Compiled SIG: Particle-Liquid\n", capture.finish());
     EXPECT_EQ("Particle-Liquid", root->name());
-    EXPECT_EQ(nullptr, root->description());
-    EXPECT_EQ(0, root->items()->slotCount());
-
-    root = parse("BodySignature Fluid || liquids, mostly\n{ }");
-    EXPECT_EQ("Root('Fluid' ' liquids, mostly' Node)", treeText(root.get()));
-    EXPECT_EQ(" liquids, mostly", root->description()->text());
-    root = parse("BodySignature Fluid |*\n  two lines\n*| { }");
-    EXPECT_EQ("\n  two lines\n", root->description()->text());
 }
 
-TEST(SigParser, ItemsKeepFileOrder) {
-    EXPECT_EQ("Node(EnumGroupDecl('G' EnumGroupDeclBlock) ValueSectionDecl('S' - ValueDeclBlock) Node "
-              "EnumGroupDecl('H' EnumGroupDeclBlock))",
-              itemsText("EnumGroup G {} PropSection \"S\" {} Channels {} EnumGroup H {}"));
-}
-
-TEST(SigParser, EnumGroupCountsItsNames) {
-    auto root = parse("BodySignature T { EnumGroup Solver_Mode { \"Fast\" 'Very Slow' \"\" } }");
-    auto group = dynamic_cast<const Cbp::EnumGroupDecl*>(root->items()->child(0));
-    ASSERT_NE(nullptr, group);
-    EXPECT_EQ("EnumGroupDecl('Solver_Mode' EnumGroupDeclBlock('Fast' 'Very Slow' ''))", treeText(group));
-    EXPECT_EQ("Solver_Mode", group->name());
-    EXPECT_EQ("ENUM_GROUP", group->kind());
-    EXPECT_EQ(3, group->childCount());
-    EXPECT_EQ(2, group->slotCount());
-    EXPECT_EQ("Very Slow", group->nameAt(1));
-    EXPECT_EQ("", group->nameAt(3));
-    EXPECT_THROW(parse("BodySignature T { EnumGroup Bad-Name { } }"), ztx::base);
-    EXPECT_THROW(parse("BodySignature T { EnumGroup G { Fast } }"), ztx::base);
-}
-
-TEST(SigParser, SectionsDiscardBothRelevanceForms) {
-    const std::string plain = itemsText("PropSection \"Solver\" || main\n { }");
-    EXPECT_EQ("Node(ValueSectionDecl('Solver' ' main' ValueDeclBlock))", plain);
-    EXPECT_EQ(plain, itemsText("PropSection \"Solver\" (\"Mode\" == 1.5) || main\n { }"));
-    EXPECT_EQ(plain, itemsText("PropSection \"Solver\" (\"Mode\" == -2) || main\n { }"));
-    EXPECT_EQ(plain, itemsText("PropSection \"Solver\" ('Mode' == \"Fast\") || main\n { }"));
-    EXPECT_THROW(parse("BodySignature T { PropSection \"S\" (\"Mode\" = 1) { } }"), ztx::base);
-    EXPECT_THROW(parse("BodySignature T { PropSection \"S\" (\"Mode\" == Fast) { } }"), ztx::base);
-
-    auto root = parse("BodySignature T { PropSection \"Solver\" { } }");
-    auto section = dynamic_cast<const Cbp::ValueSectionDecl*>(root->items()->child(0));
-    EXPECT_EQ("VALUE_SECTION", section->kind());
-    EXPECT_EQ("Solver", section->name());
-    EXPECT_EQ(nullptr, section->description());
-    EXPECT_EQ(0, section->values()->slotCount());
-}
-
-TEST(SigParser, NumericValuesCarryLimitsFlagsAndDescription) {
-    EXPECT_EQ("ValueDecl1f('Master Voxel Size' '0.1' ValueLimits(ValueLimitHard('0.01') ValueLimitHard('10') "
-              "ValueLimitsSoftRange('0.05' '1')) FlagList('R' 'H') ' voxel edge')",
-              valueText("Float \"Master Voxel Size\" \"0.1\" MIN= 0.01 MAX= 10 (0.05 1) READONLY HIDDEN "
-                        "|| voxel edge\n"));
-    EXPECT_EQ("ValueDecl1i('Count' '$FRAME*2' ValueLimits(ValueLimitHard('-3') - -) FlagList -)",
-              valueText("Int \"Count\" \"$FRAME*2\" MIN=-3"));
-    EXPECT_EQ("ValueDecl1i('Count' '4' ValueLimits(- ValueLimitHard('16') -) FlagList -)",
-              valueText("Int \"Count\" \"4\" MAX= 16"));
-    EXPECT_EQ("ValueDecl1f('Soft' '1' ValueLimits(- - ValueLimitsSoftRange('-1e2' '.5')) FlagList('H') -)",
-              valueText("Float \"Soft\" \"1\" (-1e2 .5) HIDDEN"));
-
-    auto root = withValue("Float \"A\" \"1.0\" MIN= 0.5 MAX= 2 (0.6 1.5) READONLY READONLY |* why *|");
-    const Cbp::ValueDecl* decl = firstValue(*root);
-    EXPECT_EQ("A", decl->valueName());
-    EXPECT_EQ("A", decl->name());
-    EXPECT_EQ(1, decl->componentCount());
-    EXPECT_EQ("1.0", decl->defaultText(0));
-    EXPECT_EQ("", decl->defaultText(1));
-    const Cbp::ValueLimits* limits = decl->limits(0);
-    ASSERT_NE(nullptr, limits);
-    EXPECT_FALSE(limits->hardMin()->isMaximum());
-    EXPECT_EQ("0.5", limits->hardMin()->valueText());
-    EXPECT_TRUE(limits->hardMax()->isMaximum());
-    EXPECT_EQ("2", limits->hardMax()->valueText());
-    EXPECT_EQ("0.6", limits->softRange()->minText());
-    EXPECT_EQ("1.5", limits->softRange()->maxText());
-    EXPECT_EQ(nullptr, decl->limits(1));
-    EXPECT_EQ(1, decl->readOnly());
-    EXPECT_EQ(0, decl->hidden());
-    EXPECT_EQ(2, decl->flags()->slotCount());
-    EXPECT_EQ(" why ", decl->description()->text());
-}
-
-TEST(SigParser, LimitsComeInTheirOrderOnly) {
-    EXPECT_THROW(withValue("Float \"A\" \"1\" MAX= 1 MIN= 0"), ztx::base);
-    EXPECT_THROW(withValue("Float \"A\" \"1\" (0 1) MIN= 0"), ztx::base);
-    EXPECT_THROW(withValue("Float \"A\" \"1\" (0) "), ztx::base);
-    EXPECT_THROW(withValue("Float \"A\" \"1\" MIN= \"0\""), ztx::base);
-    EXPECT_THROW(withValue("Float \"A\" \"1\" READONLY MIN= 0"), ztx::base);
-    EXPECT_THROW(withValue("Float \"A\" 1"), ztx::base);
-    EXPECT_THROW(withValue("Int \"A\" \"1\" MAX= 0x10"), ztx::base);  // limits are float or decimal
-}
-
-TEST(SigParser, Vec3fTakesADefaultAndLimitsPerComponent) {
-    auto root = withValue("Vec3f \"Gravity\" \"0\" MIN=-1 \"-9.8\" \"0\" (0 1) READONLY");
-    const Cbp::ValueDecl* decl = firstValue(*root);
-    EXPECT_EQ("ValueDecl3f('Gravity' '0' ValueLimits(ValueLimitHard('-1') - -) '-9.8' ValueLimits(- - -) '0' "
-              "ValueLimits(- - ValueLimitsSoftRange('0' '1')) FlagList('R') -)",
-              treeText(decl));
-    EXPECT_EQ(3, decl->componentCount());
-    EXPECT_EQ("-9.8", decl->defaultText(1));
-    EXPECT_EQ("-1", decl->limits(0)->hardMin()->valueText());
-    EXPECT_EQ(nullptr, decl->limits(1)->hardMin());
-    EXPECT_EQ("1", decl->limits(2)->softRange()->maxText());
-    EXPECT_EQ(1, decl->readOnly());
-    EXPECT_EQ(nullptr, decl->description());
-    EXPECT_THROW(withValue("Vec3f \"G\" \"0\" \"0\""), ztx::base);
-}
-
-TEST(SigParser, StringDeclarationsRecordTheirKind) {
-    const std::pair<const char*, const char*> forms[] = {{"String", ""},
-                                                         {"FileName", "file-name"},
-                                                         {"PathName", "path-name"},
-                                                         {"BodyName", "body-name"},
-                                                         {"BodyNameList", "body-name-list"}};
-    for (const auto& [keyword, kind] : forms) {
-        auto root = withValue(std::string(keyword) + " \"Cache\" \"/tmp/x\" HIDDEN || where");
-        auto decl = dynamic_cast<const Cbp::ValueDecl1s*>(firstValue(*root));
-        ASSERT_NE(nullptr, decl) << keyword;
-        EXPECT_EQ(kind, decl->stringKind());
-        EXPECT_EQ("ValueDecl1s('Cache' '/tmp/x' FlagList('H') ' where')", treeText(decl));
-        EXPECT_EQ("", decl->kind());
-        EXPECT_EQ(nullptr, decl->limits(0));
-        EXPECT_EQ(1, decl->hidden());
-    }
-    // Strings take no limits.
-    EXPECT_THROW(withValue("String \"A\" \"b\" MIN= 0"), ztx::base);
-}
-
-TEST(SigParser, ToggleAndEnumeratedValues) {
-    EXPECT_EQ("ValueDeclToggle('Enabled' 'On' FlagList -)", valueText("Toggle \"Enabled\" \"On\""));
-    auto root = withValue("Solver_Mode \"Mode\" \"Fast\" READONLY || pick one");
-    auto decl = dynamic_cast<const Cbp::ValueDecl1e*>(firstValue(*root));
-    ASSERT_NE(nullptr, decl);
-    EXPECT_EQ("ValueDecl1e('Solver_Mode' 'Mode' 'Fast' FlagList('R') ' pick one')", treeText(decl));
-    EXPECT_EQ("Solver_Mode", decl->groupName());
-    EXPECT_EQ("Solver_Mode", decl->name());
-    EXPECT_EQ("Mode", decl->valueName());
-    EXPECT_EQ("Fast", decl->defaultText(0));
-    EXPECT_EQ(1, decl->readOnly());
-    // A lower-case type word is an identifier, so it types an enumerated value.
-    EXPECT_EQ("ValueDecl1e('float' 'A' '1' FlagList -)", valueText("float \"A\" \"1\""));
-    // The group is an identifier, never a hyphen identifier.
-    EXPECT_THROW(withValue("Solver-Mode \"Mode\" \"Fast\""), ztx::base);
-    EXPECT_THROW(withValue("Toggle \"A\""), ztx::base);
-}
-
-TEST(SigParser, ShapeDeclarationsWithEitherScopeOperator) {
-    EXPECT_EQ("ChannelDeclStmt(ShapeDecl('Particle') -)", channelText("Particle.*"));
-    EXPECT_EQ("ChannelDeclStmt(ShapeDecl('Field') -)", channelText("Field/*"));
-    auto root = withChannel("Tet . *");
-    EXPECT_EQ("Tet", firstStatement(*root)->shapeDecl()->shapeName());
-    EXPECT_EQ(nullptr, firstStatement(*root)->channelDecl());
-    EXPECT_THROW(withChannel("Particle*"), ztx::base);
-    EXPECT_THROW(withChannel("Particle:*"), ztx::base);
-    EXPECT_THROW(withChannel("Particle-x.*"), ztx::base);
-}
-
-TEST(SigParser, EveryChannelDeclarationForm) {
-    EXPECT_EQ("ChannelDeclStmt(ChannelDecl1f(ChannelSpec('Field' 'fluid-distance') '-1.0') -)",
-              channelText("Float Field.fluid-distance -1.0"));
-    EXPECT_EQ("ChannelDeclStmt(ChannelDecl1f(ChannelSpec('Particle' 'density') '1000') -)",
-              channelText("Float Particle/density 1000"));
-    EXPECT_EQ("ChannelDeclStmt(ChannelDecl1i(ChannelSpec('Particle' 'id') '0x1F') -)",
-              channelText("Int Particle.id 0x1F"));
-    EXPECT_EQ("ChannelDeclStmt(ChannelDecl2i(ChannelSpec('Edge' 'ends') '-1' '2') -)",
-              channelText("Vec2i Edge.ends -1 2"));
-    EXPECT_EQ("ChannelDeclStmt(ChannelDecl3f(ChannelSpec('Particle' 'velocity') '0' '-1.5e3' '.5f') -)",
-              channelText("Vec3f Particle.velocity 0 -1.5e3 .5f"));
-    EXPECT_EQ("ChannelDeclStmt(ChannelDecl3i(ChannelSpec('Triangle' 'corners') '0' '1' '0xA') -)",
-              channelText("Vec3i Triangle.corners 0 1 0xA"));
-    EXPECT_EQ("ChannelDeclStmt(ChannelDecl4i(ChannelSpec('Tet' 'corners') '0' '1' '2' '-3') -)",
-              channelText("Vec4i Tet.corners 0 1 2 -3"));
-
-    auto root = withChannel("Vec3f Particle.velocity 1 2 3");
-    const Cbp::ChannelDecl* decl = firstStatement(*root)->channelDecl();
-    ASSERT_NE(nullptr, decl);
-    EXPECT_EQ("Particle", decl->spec()->shapeName());
-    EXPECT_EQ("velocity", decl->spec()->channelName());
-    EXPECT_EQ(3, decl->componentCount());
-    EXPECT_TRUE(decl->floatElements());
-    EXPECT_EQ("2", decl->defaultText(1));
-    EXPECT_EQ("", decl->defaultText(3));
-    EXPECT_EQ(nullptr, firstStatement(*root)->qualifier());
-
-    EXPECT_THROW(withChannel("Int Particle.id 1.5"), ztx::base);      // ints take no float
-    EXPECT_THROW(withChannel("Float Particle.d 0x1"), ztx::base);     // floats take no hex
-    EXPECT_THROW(withChannel("Vec2i Edge.ends 1"), ztx::base);        // too few defaults
-    EXPECT_THROW(withChannel("Float Particle-x.d 1"), ztx::base);     // shape is an identifier
-    EXPECT_THROW(withChannel("String Particle.name 1"), ztx::base);   // not a channel type
-}
-
-TEST(SigParser, EveryChannelQualifier) {
-    EXPECT_EQ("ChannelDeclStmt(ChannelDecl1f(ChannelSpec('Field' 'f') '0') ChannelKeepQualifier)",
-              channelText("Float Field.f 0 Keep"));
-    EXPECT_EQ("ChannelDeclStmt(ChannelDecl1f(ChannelSpec('Field' 'f') '0') "
-              "ChannelTransportQualifier(ChannelTransportQualityLow))",
-              channelText("Float Field.f 0 Transport = Low"));
-    EXPECT_EQ("ChannelDeclStmt(ChannelDecl1f(ChannelSpec('Field' 'f') '0') "
-              "ChannelTransportQualifier(ChannelTransportQualityHigh))",
-              channelText("Float Field.f 0 Transport=High"));
-    EXPECT_EQ("ChannelDeclStmt(ChannelDecl1f(ChannelSpec('Field' 'f') '0') "
-              "ChannelParticleSplatQualifier('particle-count'))",
-              channelText("Float Field.f 0 (particle-count X N)"));
-
-    auto root = withChannel("Float Field.f 0 Transport = High");
-    auto transport = dynamic_cast<const Cbp::ChannelTransportQualifier*>(firstStatement(*root)->qualifier());
-    ASSERT_NE(nullptr, transport);
-    EXPECT_TRUE(transport->quality()->high());
-
-    const std::tuple<const char*, int, int> letters[] = {
-        {"(fluid-distance)", 0, 0}, {"(fluid-distance X)", 1, 0}, {"(fluid-distance N)", 0, 1},
-        {"(fluid-distance X N)", 1, 1}, {"(fluid-distance XN)", 1, 1}};
-    for (const auto& [text, x, n] : letters) {
-        root = withChannel(std::string("Float Field.f 0 ") + text);
-        auto splat = dynamic_cast<const Cbp::ChannelParticleSplatQualifier*>(firstStatement(*root)->qualifier());
-        ASSERT_NE(nullptr, splat) << text;
-        EXPECT_EQ("fluid-distance", splat->name());
-        EXPECT_EQ(x, splat->letterX()) << text;
-        EXPECT_EQ(n, splat->letterN()) << text;
-    }
-    EXPECT_THROW(withChannel("Float Field.f 0 (fluid-distance N X)"), ztx::base);
-    EXPECT_THROW(withChannel("Float Field.f 0 (fluid-distance Y)"), ztx::base);
-    EXPECT_THROW(withChannel("Float Field.f 0 ()"), ztx::base);
-    EXPECT_THROW(withChannel("Float Field.f 0 Transport = Medium"), ztx::base);
-    EXPECT_THROW(withChannel("Float Field.f 0 Transport Low"), ztx::base);
-    EXPECT_THROW(withChannel("Float Field.f 0 Keep Keep"), ztx::base);
-}
-
-TEST(SigParser, NodesKnowTheirParents) {
-    auto root = parse("BodySignature T { PropSection \"S\" { Float \"A\" \"1\" MIN= 0 } }");
-    EXPECT_EQ(nullptr, root->parent());
-    const Cbp::Node* items = root->items();
-    EXPECT_EQ(root.get(), items->parent());
-    const Cbp::ValueDecl* decl = firstValue(*root);
-    const Cbp::Node* hardMin = decl->limits(0)->hardMin();
-    EXPECT_EQ(decl->limits(0), hardMin->parent());
-    EXPECT_EQ(decl, hardMin->parent()->parent());
-    EXPECT_EQ(items->child(0), decl->parent()->parent());
+// Every prefix and many one-character corruptions of a real signature parse
+// or fail with the syntax-error message; the sanitizer build checks that no
+// partial tree is left behind.
+TEST(SigCompile, TruncatedAndCorruptedTextsFailCleanly) {
+    const std::string text =
+        testsupport::readText(std::string(CB_SOURCE_DIR) + "/share/corix/server/standard-sig/Particle-Liquid.sig");
+    ASSERT_EQ("Particle-Liquid", Cb::parseSignature(text)->name());
+    auto parsesOrFailsCleanly = [](const std::string& damaged) {
+        try {
+            Cb::parseSignature(damaged);
+        } catch (const ztx::base& error) {
+            ASSERT_EQ(0u, std::string(error.what()).rfind("Syntax error on line ", 0)) << error.what();
+        }
+    };
+    for (size_t n = 0; n < text.size(); ++n) parsesOrFailsCleanly(text.substr(0, n));
+    for (size_t i = 0; i < text.size(); i += 3) parsesOrFailsCleanly(std::string(text).replace(i, 1, "@"));
 }

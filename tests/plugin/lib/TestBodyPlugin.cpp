@@ -9,27 +9,19 @@
 
 namespace {
 
-class PluginBody : public Cb::Body {
-public:
-    explicit PluginBody(const std::string& name) : Cb::Body(name) {}
-    // Answers what only this library's code can say, so a caller sees whose
-    // code built the object.
+// Answers what only this library's code can say, so a caller sees whose code
+// built the object.
+struct PluginBody : Cb::Body {
+    using Cb::Body::Body;
     std::string emptyText() const override { return "plug-in body " + name(); }
 };
-
-#ifndef TEST_PLUGIN_BEGIN_FAILS
-int g_cleanupKey;
-
-void cleanup() { Cb::logInfo("Test plug-in cleaned up"); }
-#endif
 
 }  // namespace
 
 extern "C" Cb::Object* UserBodyAlloc(const char*, const char* bodyName) { return new PluginBody(bodyName); }
 
-extern "C" bool BeginPlugin(Cb::ForeignFactory* host) {
+extern "C" bool BeginPlugin([[maybe_unused]] Cb::ForeignFactory* host) {
 #ifdef TEST_PLUGIN_BEGIN_FAILS
-    (void)host;
     return false;
 #else
     // The record must carry the host's own tables, not copies.
@@ -37,7 +29,8 @@ extern "C" bool BeginPlugin(Cb::ForeignFactory* host) {
         host->channelTests != &Cb::channelTestTable() || host->valueAllocators != &Cb::valueAllocators() ||
         host->valueTests != &Cb::valueTypeTests())
         return false;
-    host->factory->registerCleanup(&g_cleanupKey, &cleanup);
+    static int cleanupKey;
+    host->factory->registerCleanup(&cleanupKey, [] { Cb::logInfo("Test plug-in cleaned up"); });
     return true;
 #endif
 }
