@@ -1,7 +1,6 @@
 // Extension tests, path forms, directory listing, environment variables and
 // whole-file reading with their failures.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -91,26 +90,4 @@ TEST(Files, ReadFileTranslatesLineEndsLikeTextModeAndReportsFailures) {
     EXPECT_EQ("Error loading file " + missing + ": No such file or directory", messageOf([&] { Cb::readFile(missing); }));
     EXPECT_EQ("Error loading file " + dir.path() + ": Is a directory", messageOf([&] { Cb::readFile(dir.path()); }));
     EXPECT_EQ("Error loading file /dev/zero: Invalid argument", messageOf([] { Cb::readFile("/dev/zero"); }));
-}
-
-// A file whose status can be read but which cannot be opened: no descriptor
-// is left for the open.
-TEST(Files, ReadFileReportsAFailedOpen) {
-#ifdef __SANITIZE_ADDRESS__
-    // The sanitizer runtime itself needs descriptors (it probes memory through a pipe).
-    GTEST_SKIP() << "needs a process free of sanitizer runtimes";
-#endif
-    testsupport::TempDir dir;
-    testsupport::writeFile(dir.file("a.sig"), "x");
-    rlimit saved;
-    ASSERT_EQ(0, getrlimit(RLIMIT_NOFILE, &saved));
-    const int lowestFree = dup(0);
-    ASSERT_GE(lowestFree, 0);
-    close(lowestFree);
-    rlimit tight = saved;
-    tight.rlim_cur = rlim_t(lowestFree);
-    ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &tight));
-    const std::string message = messageOf([&] { Cb::readFile(dir.file("a.sig")); });
-    ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &saved));
-    EXPECT_EQ("Error loading file " + dir.file("a.sig") + ": Too many open files", message);
 }

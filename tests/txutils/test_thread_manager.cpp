@@ -1,10 +1,7 @@
 // The worker-thread manager: jobs on several workers with their indices and
-// messages, failures, the task queue (and its lock) under contention,
-// cooperative stopping with its messages, and the scheduling flags.
+// messages, failures, the task queue (and its lock) under contention, and
+// cooperative stopping with its messages.
 #include <gtest/gtest.h>
-#include <sched.h>
-#include <sys/resource.h>
-#include <unistd.h>
 
 #include <array>
 #include <atomic>
@@ -150,22 +147,4 @@ TEST(ThreadManager, AWorkerThatIgnoresTheStopIsKeptOrAbandoned) {
     release = true;
     waitUntil([&] { return alive.expired(); });
     EXPECT_EQ(kMade + timedOut + kGone + ended(0), abandoned.finish());
-}
-
-TEST(ThreadManager, PriorityAndBindingApplyToWorkersStartedAfterwards) {
-    testsupport::CaptureStderr capture;
-    WorkerThreadManager manager;
-    const int mainNice = getpriority(PRIO_PROCESS, id_t(gettid()));
-    std::atomic<int> workerNice{0}, bound{0};
-    manager.setLowPriority(1);
-    manager.run(1, [&](int, int) { workerNice = getpriority(PRIO_PROCESS, id_t(gettid())); });
-    EXPECT_TRUE(workerNice.load() > mainNice || mainNice == 19);
-    EXPECT_EQ(mainNice, getpriority(PRIO_PROCESS, id_t(gettid())));  // only the worker changed
-    manager.setLowPriority(0);
-    manager.setProcessorBinding(1);
-    manager.run(2, [&](int, int) {
-        cpu_set_t mine;
-        bound += sched_getaffinity(0, sizeof mine, &mine) == 0 && CPU_COUNT(&mine) == 1;
-    });
-    EXPECT_EQ(2, bound.load());
 }
