@@ -1,10 +1,8 @@
 // The ZTP reader: header checks, body records of versions 8, 9 and 16,
 // damaged records, name patterns, signature names, hand-outs and deferred
-// data. Bodies written by the library and read back are the writer's round
-// trips.
+// data. Bodies written by the library and read back, the reader's log line and
+// deferred data whose file has gone are the writer's tests.
 #include <gtest/gtest.h>
-
-#include <cstdio>
 
 #include "ByteBuilder.h"
 #include "CaptureOutput.h"
@@ -91,7 +89,6 @@ TEST_F(Reader, HeaderFailuresAndHeaderInfo) {
 
     // Zero bodies; the header alone, leaving the reader itself untouched.
     auto reader = read(make("zero.ztp", header(16, 0, 2.5)));
-    EXPECT_EQ("Corix: Reading ZTP: " + file("zero.ztp") + "\n", log);
     EXPECT_TRUE(reader->bodyCount() == 0 && reader->version() == 16 && reader->time() == 2.5);
     double time = 0;
     EXPECT_TRUE(quiet.readHeaderInfo(file("zero.ztp"), time));
@@ -159,10 +156,6 @@ TEST_F(Reader, TakeBodyHandsOutCopiesWhoseDataStaysInTheFileUntilUsed) {
     reader->close();
     auto* positions = body->particleShape()->channelAs<ParticleChannel<zt::vec3f>>("position");
     EXPECT_TRUE(positions->rawStorage().loadPending());
-    std::rename(file("d.ztp").c_str(), file("moved.ztp").c_str());
-    EXPECT_EQ("read_ztp(" + file("d.ztp") + ") failed: Cannot open file: No such file or directory",
-              messageOf([&] { positions->makeResident(); }));
-    std::rename(file("moved.ztp").c_str(), file("d.ztp").c_str());
     positions->makeResident();
     EXPECT_TRUE(positions->size() == 2u && positions->max3f()[0] == 10.5f);
 }
