@@ -1,7 +1,9 @@
 // Bodies: cloning and "Motion Type", shape access and its messages, copies
 // sharing the layout, transforms, signatures, the solver refusals, the body
 // record and the droplet parameters; and expression contexts over a body.
-// Write selections are the writer's tests, typed shape access the fields'.
+// Write selections are the writer's tests, typed shape access and shape
+// sharing the fields', mesh element centres and velocities under a transform
+// the shapes'.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -13,7 +15,6 @@
 #include "cb/Log.h"
 #include "cb/io/ZtpWriter.h"
 #include "cb/model/Body.h"
-#include "cb/model/BufferChannel.h"
 #include "cb/model/ChannelRegistry.h"
 #include "cb/model/MeshShapes.h"
 #include "cb/model/ParticleChannel.h"
@@ -161,8 +162,6 @@ TEST_F(Bodies, TransformsMoveParticlesIntoTheirNewTilesAndIdentityChangesNothing
     };
     EXPECT_EQ(10.5f, firstOfTile(1));
     EXPECT_EQ(18.5f, firstOfTile(2));
-    // Velocities keep their direction (no translation).
-    EXPECT_EQ(zt::vec3f({1, 0, 0}), body.particleShape()->channelAs<ParticleChannel<zt::vec3f>>("velocity")->max3f());
 }
 
 TEST_F(Bodies, SignatureMatching) {
@@ -238,7 +237,7 @@ TEST_F(Bodies, DropletChannelTakesItsParametersFromTheBody) {
     EXPECT_EQ(0, body.contextDepth());  // the evaluation's context is gone again
 }
 
-TEST_F(Bodies, ContextChannelValuesAndPositionsPerParticleAndMeshElement) {
+TEST_F(Bodies, ContextChannelValuesAndPositionsPerParticle) {
     Body body("Water");
     addParticles(body, {{{0.5f, 1.5f, 2.5f}}, {{3.0f, 4.0f, 5.0f}}});
     QelContext ctx(&body, "Particle", FrameTime());
@@ -250,19 +249,6 @@ TEST_F(Bodies, ContextChannelValuesAndPositionsPerParticleAndMeshElement) {
     EXPECT_EQ(40.0f, evalAt(density, ctx, 1));
     EXPECT_EQ(20.0f, evalAt(qualified, ctx, 1));
     EXPECT_FLOAT_EQ(0.5f + 15.0f + 250.0f, evalAt(pos, ctx, 0));
-
-    // An edge's position is the middle of its two points.
-    Body mesh("Mesh");
-    auto* points = static_cast<PointShape*>(mesh.addShape(new PointShape(true)));
-    points->resizeElements(3);
-    auto* p = points->mutableChannelAs<BufferChannel<zt::vec3f>>("position")->data();
-    p[0] = {{0, 0, 0}}, p[1] = {{1, 1, 1}}, p[2] = {{2, 4, 6}};
-    auto* edges = static_cast<EdgeShape*>(mesh.addShape(new EdgeShape(true)));
-    edges->resizeElements(1);
-    edges->mutableChannelAs<BufferChannel<zt::vec2i>>("index")->data()[0] = {{0, 2}};
-    QelContext edgeCtx(&mesh, "Edge", FrameTime());
-    EXPECT_NE(nullptr, edgeCtx.auxChannel());
-    EXPECT_FLOAT_EQ(1.0f + 20.0f + 300.0f, evalAt(bound("posx + posy * 10 + posz * 100", edgeCtx), edgeCtx, 0));
 }
 
 TEST_F(Bodies, ContextValuesEvaluatePerElementThroughTheInnermostContext) {

@@ -52,8 +52,7 @@ protected:
             std::vector<Cb::Body*> raw;
             for (const auto& s : specs) {
                 bodies.push_back(testsupport::makeParticleBody(s));
-                edit(*bodies.back());
-                raw.push_back(bodies.back().get());
+                edit(*raw.emplace_back(bodies.back().get()));
             }
             testsupport::writeBodies(dir.file("in.ztp"), raw);
             bodies.clear();
@@ -146,7 +145,8 @@ TEST_F(Export, TwentyThousandAndOneParticlesAndFailuresThatWriteNothing) {
     // ends with the position blocks' data, and damaging it fails the run.
     std::vector<zt::vec3f> many;
     for (int i = 0; i < 20001; ++i) many.push_back({{float(i % 7) + 0.5f, float(i % 5) + 0.25f, float(i) * 1e-4f}});
-    const Call e = convert({{"many", many, false}}, [](Cb::Body& b) { b.mutableParticleShape()->removeChannel("density"); });
+    const Call e =
+        convert({{"many", many, false}}, [](Cb::Body& b) { b.mutableParticleShape()->removeChannel("density"); });
     ASSERT_EQ(0, e.code) << e.err;
     EXPECT_EQ(0u, e.out.find("exported 20001 particles\n")) << e.out;
     EXPECT_EQ(hexOf(many), listOf(e.text, "positions"));

@@ -107,7 +107,8 @@ TEST(Log, PrefixesVerbosityAndTheLogFile) {
         EXPECT_EQ("Corix ** WARNING ** : w\n", capture.finish());
     }
     EXPECT_TRUE(Cb::closeLogFile() && Cb::logFile() == nullptr);
-    EXPECT_EQ("Corix ** WARNING ** : w\n            Channel position: 0.5 MB\n", testsupport::readText(dir.file("lib.log")));
+    EXPECT_EQ("Corix ** WARNING ** : w\n            Channel position: 0.5 MB\n",
+              testsupport::readText(dir.file("lib.log")));
     EXPECT_FALSE(Cb::openLogFile(dir.file("missing/dir/lib.log")));
 }
 

@@ -87,7 +87,8 @@ TEST(Files, ReadFileTranslatesLineEndsLikeTextModeAndReportsFailures) {
     testsupport::writeFile(path, big);
     EXPECT_EQ(std::string(big).erase(131071, 1), Cb::readFile(path));
     const std::string missing = dir.file("missing.sig");
-    EXPECT_EQ("Error loading file " + missing + ": No such file or directory", messageOf([&] { Cb::readFile(missing); }));
+    EXPECT_EQ("Error loading file " + missing + ": No such file or directory",
+              messageOf([&] { Cb::readFile(missing); }));
     EXPECT_EQ("Error loading file " + dir.path() + ": Is a directory", messageOf([&] { Cb::readFile(dir.path()); }));
     EXPECT_EQ("Error loading file /dev/zero: Invalid argument", messageOf([] { Cb::readFile("/dev/zero"); }));
 }

@@ -127,7 +127,8 @@ TEST_P(SampleCacheCases, ReadsBackAsTheSceneDefinesItAndConverts) {
         const auto reader = read(path);
         ASSERT_EQ(3, reader->bodyCount());
         Cb::Body &pool = *reader->storedBody(0), &jet = *reader->storedBody(1), &mist = *reader->storedBody(2);
-        const char* names[][2] = {{"Pool", "Particle-Liquid"}, {"Fountain", "Particle-Liquid"}, {"Mist", "Field-Smoke"}};
+        const char* names[][2] = {
+            {"Pool", "Particle-Liquid"}, {"Fountain", "Particle-Liquid"}, {"Mist", "Field-Smoke"}};
         for (int i = 0; i < 3; ++i) {
             EXPECT_EQ(names[i][0], reader->storedBody(i)->name());
             EXPECT_EQ(names[i][1], reader->storedBody(i)->signatureName());

@@ -73,7 +73,8 @@ TEST(SampleOptions, OptionsGoAnywhereAndWrongCallsSayWhatIsWrong) {
 }
 
 TEST(SampleProgram, ReportUsageAndAMissingInstallation) {
-    const sample::CacheSummary summary{{{"Pool", "Particle-Liquid", 1400, 12, 0.1f}, {"Mist", "Field-Smoke", 0, 3, 0.05f}}};
+    const sample::CacheSummary summary{
+        {{"Pool", "Particle-Liquid", 1400, 12, 0.1f}, {"Mist", "Field-Smoke", 0, 3, 0.05f}}};
     EXPECT_EQ("ztp-sample: wrote x.ztp (raw, seed 3)\n"
               "  Pool       Particle-Liquid          1400 particles      12 tiles  voxel 0.1\n"
               "  Mist       Field-Smoke                 0 particles       3 tiles  voxel 0.05\n"

@@ -32,7 +32,8 @@ const std::string kMade = "[WinThreadManager] Constructor.\n", kGone = "[WinThre
 const std::string kAllEnded = "[WinThreadManager] All threads terminated\n";
 const std::string kWaiting = "[WinThreadManager] Waiting for TGL thread to finish...\n";
 std::string ended(int i) {
-    return "[WinThreadManager] Terminating thread " + std::to_string(i) + "\n[WinThreadManager] Thread is terminating\n";
+    return "[WinThreadManager] Terminating thread " + std::to_string(i) +
+           "\n[WinThreadManager] Thread is terminating\n";
 }
 
 }  // namespace
@@ -91,7 +92,8 @@ TEST(ThreadManager, QueueServersRunEveryTaskOnceAndStopInOrder) {
         std::vector<std::thread> producers;
         for (int p = 0; p < kProducers; ++p)
             producers.emplace_back([&, p] {
-                for (int i = 0; i < kTasks; ++i) manager.post([&, slot = p * kTasks + i] { ++runs[size_t(slot)], ++total; });
+                for (int i = 0; i < kTasks; ++i)
+                    manager.post([&, slot = p * kTasks + i] { ++runs[size_t(slot)], ++total; });
             });
         for (auto& producer : producers) producer.join();
         waitUntil([&] { return total.load() == kProducers * kTasks; });
