@@ -1,89 +1,31 @@
-// Exceptions, the growable array, vectors and the counted handle.
+// The growable array's growth and failure, the counted handle, parallel
+// errors, the log channel and the thread counts. (Exception texts are checked
+// by every failure test, the vectors' memory image where they are declared,
+// the array's edits by the layouts and blocks built on it.)
 #include <gtest/gtest.h>
+#include <omp.h>
 
-#include <stdexcept>
-
+#include "CaptureOutput.h"
+#include "MessageOf.h"
+#include "TempPath.h"
 #include "cb/CbRefPtr.h"
+#include "cb/Log.h"
+#include "cb/ThreadCount.h"
+#include "txutils/Processors.h"
 #include "zt/array1.h"
-#include "zt/cat.h"
 #include "zt/parallel.h"
-#include "zt/vec.h"
 #include "zt/ztx.h"
 
-TEST(Exceptions, TextSurvivesCatchAsStandardException) {
-    try {
-        throw ztx::base(zt::cat("Cannot find shape '", "Particle", "' in Body ", "water", " ", 3));
-    } catch (const std::exception& e) {
-        EXPECT_STREQ("Cannot find shape 'Particle' in Body water 3", e.what());
-    }
-    try {
-        throw ztx::eof("End of file reached reading Cb::String");
-    } catch (const ztx::base& e) {
-        EXPECT_STREQ("End of file reached reading Cb::String", e.what());
-        EXPECT_NE(nullptr, dynamic_cast<const ztx::eof*>(&e));
-    }
-    ztx::base copy = ztx::base("x");
-    EXPECT_EQ("x", copy.message());
-}
-
-TEST(Array1, GrowsToTwiceCapacityPlusOne) {
-    zt::array1<int> a;
-    EXPECT_EQ(0, a.count());
-    EXPECT_EQ(0, a.capacity());
-    a.push_back(1);
-    EXPECT_EQ(1, a.capacity());
-    a.push_back(2);
-    EXPECT_EQ(3, a.capacity());
-    a.push_back(3);
-    a.push_back(4);
-    EXPECT_EQ(7, a.capacity());
-    EXPECT_EQ(4, a.count());
-    EXPECT_EQ(4, a.back());
-}
-
-TEST(Array1, CopySwapRemoveInsertAndSqueeze) {
+TEST(Array1, GrowsToTwiceCapacityPlusOneAndFailsAsOutOfMemory) {
     zt::array1<int64_t> a;
-    for (int i = 0; i < 5; ++i) a.push_back(i * 10);
-    zt::array1<int64_t> b = a;
-    a.swapRemove(1);  // last moves into the hole
-    EXPECT_EQ(4, a.count());
-    EXPECT_EQ(40, a[1]);
-    EXPECT_EQ(10, b[1]);  // the copy is deep
-    a.insert(0, -1);
-    a.erase(2);
-    EXPECT_EQ((std::vector<int64_t>{-1, 0, 20, 30}), std::vector<int64_t>(a.begin(), a.end()));
-    a.squeeze();
-    EXPECT_EQ(a.count(), a.capacity());
-    a.resize(6, 7);
-    EXPECT_EQ(7, a[5]);
-    a.clear();
-    EXPECT_EQ(0, a.capacity());
-    EXPECT_EQ(nullptr, a.data());
-}
-
-TEST(Array1, FailedAllocationIsOutOfMemory) {
-    zt::array1<double> a;
+    std::vector<int64_t> capacities;
+    for (int i = 0; i < 5; ++i) a.push_back(i * 10), capacities.push_back(a.capacity());
+    EXPECT_EQ((std::vector<int64_t>{1, 3, 3, 7, 7}), capacities);
     // 2^61 doubles overflow the byte count; 2^59 do not but cannot be had.
-    for (int64_t n : {int64_t(1) << 61, int64_t(1) << 59}) {
-        try {
-            a.reserve(n);
-            FAIL() << "allocation of " << n << " doubles succeeded";
-        } catch (const ztx::base& e) {
-            EXPECT_STREQ("Out of memory.", e.what());
-        }
-    }
-    EXPECT_EQ(0, a.capacity());
-}
-
-TEST(Vec, MemoryImageIsThePlainComponents) {
-    zt::vec3f v{{1.0f, 2.0f, 3.0f}};
-    float raw[3];
-    std::memcpy(raw, &v, sizeof raw);
-    EXPECT_EQ(2.0f, raw[1]);
-    EXPECT_EQ(3.0f, v.z());
-    EXPECT_EQ(16u, sizeof(zt::vec4f));
-    EXPECT_EQ(8u, sizeof(zt::vec2i));
-    EXPECT_TRUE((zt::vec3i{{1, 2, 3}} == zt::vec3i{{1, 2, 3}}));
+    zt::array1<double> big;
+    for (int64_t n : {int64_t(1) << 61, int64_t(1) << 59})
+        EXPECT_EQ("Out of memory.", testsupport::messageOf([&] { big.reserve(n); }));
+    EXPECT_EQ(0, big.capacity());
 }
 
 namespace {
@@ -98,46 +40,26 @@ struct Counted {
 int Counted::live = 0;
 }  // namespace
 
-TEST(CbRefPtr, CopiesShareUntilOneSideWrites) {
-    {
-        Cb::CbRefPtr<Counted> a(new Counted(1));
-        Cb::CbRefPtr<Counted> b = a;
-        EXPECT_EQ(2, a.refCount());
-        EXPECT_EQ(a.get(), b.get());
-        b.mutableGet()->value = 2;  // detaches b only
-        EXPECT_EQ(1, a->value);
-        EXPECT_EQ(2, b->value);
-        EXPECT_EQ(1, a.refCount());
-        EXPECT_EQ(1, b.refCount());
-        EXPECT_EQ(2, Counted::live);
-        Counted* before = a.get();
-        a.detach();  // not shared: no copy
-        EXPECT_EQ(before, a.get());
-    }
-    EXPECT_EQ(0, Counted::live);
-}
-
-TEST(CbRefPtr, NoDeleteFlagKeepsTheObject) {
+TEST(CbRefPtr, CopiesShareUntilOneSideWritesAndNoDeleteKeepsTheObject) {
     Counted stack(5);
     {
-        Cb::CbRefPtr<Counted> a(&stack, true);
-        Cb::CbRefPtr<Counted> b = a;
-        b.reset();
-        EXPECT_EQ(1, a.refCount());
-        EXPECT_FALSE(b);
+        Cb::CbRefPtr<Counted> a(new Counted(1)), b = a;
+        EXPECT_TRUE(a.refCount() == 2 && a.get() == b.get());
+        b.mutableGet()->value = 2;  // detaches b only, through clone()
+        EXPECT_TRUE(a->value == 1 && b->value == 2 && a.refCount() == 1 && b.refCount() == 1);
+        EXPECT_EQ(3, Counted::live);
+        Cb::CbRefPtr<Counted> kept(&stack, true), other = kept;
+        other.reset();
+        EXPECT_TRUE(kept.refCount() == 1 && !other);
     }
     EXPECT_EQ(1, Counted::live);  // only `stack`
+    // Types without clone() detach by copy.
+    Cb::CbRefPtr<std::string> s(new std::string("abc")), t = s;
+    *t.mutableGet() += "d";
+    EXPECT_TRUE(*s == "abc" && *t == "abcd");
 }
 
-TEST(CbRefPtr, TypesWithoutCloneDetachByCopy) {
-    Cb::CbRefPtr<std::string> a(new std::string("abc"));
-    Cb::CbRefPtr<std::string> b = a;
-    *b.mutableGet() += "d";
-    EXPECT_EQ("abc", *a);
-    EXPECT_EQ("abcd", *b);
-}
-
-TEST(ParallelErrors, FirstFailureComesBackOnTheCallingThread) {
+TEST(ParallelErrors, FirstFailureComesBackOnTheCallingThreadOnce) {
     zt::parallel_errors errors;
     int ran = 0;
 #pragma omp parallel for reduction(+ : ran)
@@ -149,6 +71,61 @@ TEST(ParallelErrors, FirstFailureComesBackOnTheCallingThread) {
     }
     EXPECT_EQ(64, ran);
     EXPECT_TRUE(errors.failed());
-    EXPECT_THROW(errors.rethrow(), ztx::base);
-    EXPECT_NO_THROW(errors.rethrow());  // raised once
+    EXPECT_EQ("piece failed", testsupport::messageOf([&] { errors.rethrow(); }));
+    EXPECT_NO_THROW(errors.rethrow());
+}
+
+namespace {
+std::string logAll(const char* verbosity) {
+    const std::string saved = Cb::verbosity;
+    Cb::verbosity = verbosity;
+    testsupport::CaptureStderr capture;
+    Cb::logInfo("Scanning /x ...");
+    Cb::logWarning("careful");
+    Cb::logError("broken");
+    Cb::verbosity = saved;
+    return capture.finish();
+}
+}  // namespace
+
+TEST(Log, PrefixesVerbosityAndTheLogFile) {
+    EXPECT_EQ("NORMAL", Cb::verbosity);
+    const std::string all = "Corix: Scanning /x ...\nCorix ** WARNING ** : careful\n***** CORIX ERROR: broken\n";
+    EXPECT_EQ(all, logAll("NORMAL"));
+    EXPECT_EQ(all, logAll("quiet"));  // not a recognised value: acts as NORMAL
+    EXPECT_EQ("Corix ** WARNING ** : careful\n***** CORIX ERROR: broken\n", logAll("QUIET"));
+    EXPECT_EQ("***** CORIX ERROR: broken\n", logAll("SILENT"));
+    EXPECT_FALSE(Cb::verbose());
+    // Every line goes to the log file too, and memory reports only there.
+    testsupport::TempDir dir;
+    ASSERT_EQ(nullptr, Cb::logFile());
+    ASSERT_TRUE(Cb::openLogFile(dir.file("lib.log")));
+    {
+        testsupport::CaptureStderr capture;
+        Cb::logWarning("w");
+        Cb::writeLogFile("            Channel position: 0.5 MB");
+        EXPECT_EQ("Corix ** WARNING ** : w\n", capture.finish());
+    }
+    EXPECT_TRUE(Cb::closeLogFile() && Cb::logFile() == nullptr);
+    EXPECT_EQ("Corix ** WARNING ** : w\n            Channel position: 0.5 MB\n",
+              testsupport::readText(dir.file("lib.log")));
+    EXPECT_FALSE(Cb::openLogFile(dir.file("missing/dir/lib.log")));
+}
+
+TEST(ThreadCounts, EnvironmentOverridesOnlyWithPositiveNumbersAndTheLibraryCountIsClamped) {
+    const int logical = TxUtils::logicalProcessors();
+    ASSERT_GE(logical, 1);
+    const std::pair<const char*, int> cases[] = {{"3", 3}, {"0", logical}, {"-2", logical}, {"abc", logical},
+                                                 {"", logical}, {nullptr, logical}};
+    for (const auto& [value, count] : cases) {
+        testsupport::ScopedEnv env("TESSIX_NUM_THREADS", value);
+        EXPECT_EQ(count, TxUtils::computeProcessorCount()) << (value ? value : "unset");
+    }
+    EXPECT_EQ(1, Cb::libraryThreadCount());
+    EXPECT_EQ(2, Cb::applyLibraryThreadCount(2));
+    EXPECT_EQ(2, omp_get_max_threads());
+    EXPECT_EQ(Cb::kMaxThreadCount, Cb::applyLibraryThreadCount(1000000));
+    EXPECT_EQ(Cb::kMinThreadCount, Cb::applyLibraryThreadCount(-4));
+    EXPECT_GE(Cb::threadSlots(), omp_get_max_threads());
+    Cb::applyLibraryThreadCount(1);
 }

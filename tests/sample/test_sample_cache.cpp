@@ -1,16 +1,14 @@
-// The sample cache read back with the library: the bodies and their values,
-// every particle the scene defines for its id in the block of its tile, the
-// per-voxel particle counts and the mist, compressed and raw; the same file
-// for the same seed, the same blocks for any thread count; and conversion.
+// The scene's pieces, and the sample cache read back with the library: the
+// bodies, every particle the scene defines for its id in the block of its
+// tile and the per-voxel particle counts, for any thread count; the same bytes
+// for the same seed; and conversion.
 #include <gtest/gtest.h>
-
-#include <memory>
-#include <string>
-#include <vector>
 
 #include "CaptureOutput.h"
 #include "ExportParticles.h"
+#include "MessageOf.h"
 #include "SampleCache.h"
+#include "SampleCommand.h"
 #include "SampleScene.h"
 #include "ScopedThreads.h"
 #include "TempPath.h"
@@ -21,33 +19,30 @@
 #include "cb/model/Body.h"
 #include "cb/model/ParticleChannel.h"
 #include "cb/model/ParticleShape.h"
-#include "cb/qel/FrameTime.h"
-#include "cb/values/ValueBase.h"
-#include "zt/tile3.h"
-#include "zt/tile_layout3.h"
 
 namespace {
 
-using Vec3fChannel = Cb::ParticleChannel<zt::vec3f>;
-
-constexpr int64_t kParticles = 3000;
-constexpr uint64_t kSeed = 7;
-const char* const kParticleChannels[] = {"position", "velocity", "density", "id64"};
-
-// The checkout's installation; the library stopped at the end whatever a
-// test did.
 class SampleCache : public ::testing::Test {
 protected:
     ~SampleCache() override {
         while (Cb::startupDepth() > 0) Cb::end();
     }
-
-    std::string write(const std::string& name, int64_t particles = kParticles, uint64_t seed = kSeed,
-                      bool compress = true) {
-        const std::string path = dir.file(name);
+    std::string write(const std::string& name, int64_t particles = 3000, uint64_t seed = 7, bool compress = true) {
         testsupport::CaptureStderr quiet;
-        summary = sample::writeSampleCache(path, particles, seed, compress);
-        return path;
+        summary = sample::writeSampleCache(dir.file(name), particles, seed, compress);
+        return dir.file(name);
+    }
+    // The file read as the converter reads it, inside a started library.
+    std::unique_ptr<Cb::ZtpReader> read(const std::string& path) {
+        testsupport::CaptureStderr quiet;
+        Cb::begin(true);
+        return std::make_unique<Cb::ZtpReader>(path, "*", "Body");
+    }
+    void expectConverts(const std::string& path, int64_t particles) {
+        testsupport::CaptureStdout out;
+        testsupport::CaptureStderr err;
+        EXPECT_TRUE(exportParticles(path.c_str(), dir.file("out.txscene").c_str(), "p", 0.01f, 24.0f, 1.0f));
+        EXPECT_EQ(0u, out.finish().find("exported " + std::to_string(particles) + " particles\n"));
     }
 
     testsupport::TempDir dir;
@@ -56,276 +51,128 @@ protected:
     sample::CacheSummary summary;
 };
 
-// A file read as the converter reads it, with the library started for it.
-class ReadBack {
-public:
-    explicit ReadBack(const std::string& path) {
-        testsupport::CaptureStderr quiet;
-        Cb::begin(true);
-        reader_ = std::make_unique<Cb::ZtpReader>(path, "*", "Body");
-    }
-    ~ReadBack() {
-        reader_.reset();
-        Cb::end();
-    }
-    int bodyCount() const { return reader_->bodyCount(); }
-    Cb::Body& body(int i) const { return *reader_->storedBody(i); }
-
-private:
-    std::unique_ptr<Cb::ZtpReader> reader_;
-};
-
-double number(Cb::Body& body, const std::string& name, int component = 0) {
-    return body.value(name)->evalNumber(Cb::FrameTime(), component, 0);
-}
-
-// Every particle of the body is the source's particle of its id, lies in the
-// tile of its block, and ids ascend within a block; every id appears once.
+// Every particle is the source's particle of its id, in the block of its tile,
+// ids ascending within a block, every id once; the particle-count field holds
+// the particles found in each fine voxel.
 void expectParticlesOf(Cb::Body& body, const sample::ParticleSource& source) {
     SCOPED_TRACE(body.name());
     const Cb::Shape& shape = *body.shape("Particle");
-    for (const char* name : kParticleChannels) EXPECT_GE(shape.indexOf(name), 0) << name;
-    EXPECT_EQ("particle::id64", shape.channel("id64")->typeName());
-    const auto& positions = shape.channelAs<Vec3fChannel>("position")->blocks();
-    const auto& velocities = shape.channelAs<Vec3fChannel>("velocity")->blocks();
+    const auto& positions = shape.channelAs<Cb::ParticleChannel<zt::vec3f>>("position")->blocks();
+    const auto& velocities = shape.channelAs<Cb::ParticleChannel<zt::vec3f>>("velocity")->blocks();
     const auto& densities = shape.channelAs<Cb::ParticleChannel<float>>("density")->blocks();
     const auto& ids = shape.channelAs<Cb::ParticleChannelId64>("id64")->blocks();
     const zt::tile_layout3& layout = body.layout();
-
     std::vector<bool> seen(size_t(source.count()), false);
-    int64_t total = 0, wrongValues = 0, wrongTiles = 0, wrongOrder = 0;
+    std::vector<float> counts(size_t(layout.fineVoxelCount()), 0.0f);
+    int64_t total = 0, wrong = 0;
     for (int64_t g = 0; g < positions.blockCount(); ++g) {
         const zt::block3<zt::vec3f>* p = positions.residentTypedBlock(g);
-        if (g >= layout.fineCount()) {
-            EXPECT_TRUE(!p || p->empty()) << "coarse block " << g;
-            continue;
-        }
-        ASSERT_NE(nullptr, p) << g;
+        ASSERT_TRUE(g < layout.fineCount() ? p && p->count() > 0 : !p || p->empty()) << "block " << g;
+        if (g >= layout.fineCount()) continue;
         EXPECT_EQ(layout.fineTile(g)->coord(), p->coord()) << g;
         const auto& v = *velocities.residentTypedBlock(g);
         const auto& d = *densities.residentTypedBlock(g);
         const auto& id = *ids.residentTypedBlock(g);
-        ASSERT_EQ(p->count(), v.count());
-        ASSERT_EQ(p->count(), d.count());
-        ASSERT_EQ(p->count(), id.count());
-        EXPECT_GT(p->count(), 0) << "a tile without particles";
+        ASSERT_TRUE(v.count() == p->count() && d.count() == p->count() && id.count() == p->count()) << g;
         for (int64_t e = 0; e < p->count(); ++e) {
-            ASSERT_GE(id[e], 0);
-            ASSERT_LT(id[e], source.count());
-            EXPECT_FALSE(seen[size_t(id[e])]) << "id " << id[e] << " twice";
+            ASSERT_TRUE(id[e] >= 0 && id[e] < source.count() && !seen[size_t(id[e])]) << "id " << id[e];
             seen[size_t(id[e])] = true;
-            if (e > 0 && id[e] <= id[e - 1]) ++wrongOrder;
             const sample::SampleParticle expected = source.particle(id[e]);
-            if (!((*p)[e] == expected.position && v[e] == expected.velocity && d[e] == expected.density))
-                ++wrongValues;
             zt::vec3i voxel;
-            if (!layout.voxelAt((*p)[e], 0, voxel) || layout.tileOfVoxel(voxel) != p->coord()) ++wrongTiles;
+            wrong += (e > 0 && id[e] <= id[e - 1]) || !((*p)[e] == expected.position) ||
+                     !(v[e] == expected.velocity) || d[e] != expected.density || !layout.voxelAt((*p)[e], 0, voxel) ||
+                     layout.tileOfVoxel(voxel) != p->coord() || layout.indexAt((*p)[e], 0) < 0;
+            counts[size_t(std::max<int64_t>(0, layout.indexAt((*p)[e], 0)))] += 1.0f;
         }
         total += p->count();
     }
     EXPECT_EQ(source.count(), total);
-    EXPECT_EQ(0, wrongValues);
-    EXPECT_EQ(0, wrongTiles);
-    EXPECT_EQ(0, wrongOrder);
-    EXPECT_EQ(source.count(), body.mutableParticleShape()->mutableChannelAs<Cb::ParticleChannelId64>("id64")->nextId());
-}
-
-// Field.particle-count holds, per fine voxel, the particles the library finds
-// in it.
-void expectVoxelCounts(Cb::Body& body) {
-    SCOPED_TRACE(body.name());
-    const zt::tile_layout3& layout = body.layout();
-    const zt::field3<float>& field =
-        body.shape("Field")->channelAs<Cb::FieldChannelParticleCount>("particle-count")->field();
-    ASSERT_EQ(layout.fineVoxelCount(), field.fineValues().count());
-    std::vector<float> expected(size_t(layout.fineVoxelCount()), 0.0f);
-    const auto& positions = body.shape("Particle")->channelAs<Vec3fChannel>("position")->blocks();
-    for (int64_t g = 0; g < layout.fineCount(); ++g)
-        for (const zt::vec3f& p : positions.residentTypedBlock(g)->elements()) {
-            const int64_t index = layout.indexAt(p, 0);
-            ASSERT_GE(index, 0);
-            expected[size_t(index)] += 1.0f;
-        }
-    EXPECT_EQ(expected, std::vector<float>(field.fineValues().begin(), field.fineValues().end()));
-}
-
-// Field.density holds the mist's density at each fine voxel's sample point.
-void expectMist(Cb::Body& body, uint64_t seed) {
-    const zt::tile_layout3& layout = body.layout();
-    const zt::field3<float>& field = body.shape("Field")->channelAs<Cb::FieldChannel1f>("density")->field();
-    ASSERT_EQ(layout.fineVoxelCount(), field.fineValues().count());
-    const sample::Mist mist(seed);
-    const int n = int(layout.tileSize());
-    int64_t wrong = 0;
-    float densest = 0.0f;
-    for (int64_t s = 0; s < layout.fineCount(); ++s) {
-        const zt::tile3& tile = *layout.fineTile(s);
-        for (int z = 0; z < n; ++z)
-            for (int y = 0; y < n; ++y)
-                for (int x = 0; x < n; ++x) {
-                    const int64_t index = tile.voxelIndex(x, y, z);
-                    const zt::vec3i voxel{{tile.origin()[0] + x, tile.origin()[1] + y, tile.origin()[2] + z}};
-                    const float value = field.fineValues()[index];
-                    if (value != mist.density(layout.positionOf(index, field.sampleSet()), voxel)) ++wrong;
-                    densest = std::max(densest, value);
-                }
-    }
     EXPECT_EQ(0, wrong);
-    EXPECT_GT(densest, 0.5f * sample::Mist::kPeakDensity);
-    EXPECT_LE(densest, 1.25f * sample::Mist::kPeakDensity);
+    EXPECT_EQ(source.count(), body.mutableParticleShape()->mutableChannelAs<Cb::ParticleChannelId64>("id64")->nextId());
+    const auto& field = body.shape("Field")->channelAs<Cb::FieldChannelParticleCount>("particle-count")->field();
+    EXPECT_EQ(counts, std::vector<float>(field.fineValues().begin(), field.fineValues().end()));
 }
 
-// The whole cache against the scene for the particle total and seed.
-void expectScene(const std::string& path, const sample::CacheSummary& summary, int64_t particles, uint64_t seed) {
-    const sample::SceneCounts counts = sample::splitCount(particles);
-    ReadBack file(path);
-    ASSERT_EQ(3, file.bodyCount());
-    Cb::Body& pool = file.body(0);
-    Cb::Body& jet = file.body(1);
-    Cb::Body& mist = file.body(2);
-    EXPECT_EQ("Pool", pool.name());
-    EXPECT_EQ("Fountain", jet.name());
-    EXPECT_EQ("Mist", mist.name());
-    EXPECT_EQ("Particle-Liquid", pool.signatureName());
-    EXPECT_EQ("Particle-Liquid", jet.signatureName());
-    EXPECT_EQ("Field-Smoke", mist.signatureName());
-
-    // The signatures' sections came along, with the values the scene set.
-    EXPECT_EQ(3, pool.sectionCount());
-    EXPECT_EQ(2, mist.sectionCount());
-    EXPECT_EQ(1000.0, number(pool, "Density"));
-    EXPECT_EQ(2.0, number(pool, "Interior Supersampling"));
-    EXPECT_FLOAT_EQ(pool.layout().cellSize(), float(number(pool, "Master Voxel Size")));
-    EXPECT_FLOAT_EQ(jet.layout().cellSize(), float(number(jet, "Master Voxel Size")));
-    EXPECT_FLOAT_EQ(mist.layout().cellSize(), float(number(mist, "Master Voxel Size")));
-    EXPECT_EQ(0.0, number(jet, "Initial Velocity", 0));
-    EXPECT_EQ(double(sample::JetSource::kSpeed), number(jet, "Initial Velocity", 1));
-    EXPECT_EQ(0.0, number(jet, "Initial Velocity", 2));
-    EXPECT_FALSE(mist.hasShape("Particle"));
-
-    expectParticlesOf(pool, sample::PoolSource(seed, counts.pool));
-    expectParticlesOf(jet, sample::JetSource(seed, counts.jet));
-    expectVoxelCounts(pool);
-    expectVoxelCounts(jet);
-    expectMist(mist, seed);
-
-    ASSERT_EQ(3u, summary.bodies.size());
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(file.body(i).name(), summary.bodies[size_t(i)].name);
-        EXPECT_EQ(file.body(i).layout().fineCount(), summary.bodies[size_t(i)].tiles);
-    }
-    EXPECT_EQ(counts.pool, summary.bodies[0].particles);
-    EXPECT_EQ(counts.jet, summary.bodies[1].particles);
-    EXPECT_EQ(particles, summary.particles());
-}
-
-// The bytes of every block of every particle channel of the file's bodies.
-std::vector<std::vector<uint8_t>> particleBlocks(const std::string& path) {
-    ReadBack file(path);
-    std::vector<std::vector<uint8_t>> blocks;
-    for (int b = 0; b < file.bodyCount(); ++b) {
-        if (!file.body(b).hasShape("Particle")) continue;
-        const Cb::Shape& shape = *file.body(b).shape("Particle");
-        for (const char* name : kParticleChannels) {
-            const auto* channel = dynamic_cast<const Cb::ParticleChannelBase*>(shape.channel(name).get());
-            channel->makeResident();
-            for (int64_t g = 0; g < channel->rawStorage().blockCount(); ++g) {
-                const std::span<const uint8_t> bytes = channel->blockBytes(g);
-                blocks.emplace_back(bytes.begin(), bytes.end());
-            }
-        }
-    }
-    return blocks;
-}
-
-class SampleCacheModes : public SampleCache, public ::testing::WithParamInterface<bool> {};
+// The particle total, seed, compression and thread count of a write.
+class SampleCacheCases : public SampleCache,
+                         public ::testing::WithParamInterface<std::tuple<int64_t, uint64_t, bool, int>> {};
 
 }  // namespace
 
-TEST_P(SampleCacheModes, ReadsBackAsTheSceneDefinesIt) {
-    const bool compress = GetParam();
-    const std::string path = write("scene.ztp", kParticles, kSeed, compress);
-    expectScene(path, summary, kParticles, kSeed);
+TEST(SampleScene, SplitVoxelSizeAndMistBounds) {
+    const std::pair<int64_t, int64_t> splits[] = {{0, 0}, {1, 0}, {9, 2}, {10, 3}, {sample::kMaxParticles, 600000000}};
+    for (const auto& [total, jet] : splits)
+        EXPECT_TRUE(sample::splitCount(total).jet == jet && sample::splitCount(total).pool == total - jet) << total;
+    EXPECT_EQ(sample::kCoarsestVoxel, sample::liquidVoxelSize(1000, 8.0));
+    EXPECT_EQ(sample::kCoarsestVoxel, sample::liquidVoxelSize(1000000, 0.0));
+    EXPECT_EQ(sample::kFinestVoxel, sample::liquidVoxelSize(int64_t(1) << 62, 8.0));
+    const float h = sample::liquidVoxelSize(7000000, 8.0);
+    EXPECT_NEAR(8.0, 7000000.0 * h * h * h / sample::PoolSource::volume(), 1e-3);
+    // Only a box's nearest point counts: one reaching into the cloud touches it.
+    const sample::Box box = sample::Mist::bounds();
+    const float middle = 0.5f * (box.lo[1] + box.hi[1]);
+    EXPECT_TRUE(sample::Mist::touches({{{-9.0f, middle, -9.0f}}, {{0.0f, middle, 9.0f}}}));
+    EXPECT_FALSE(sample::Mist::touches({{{box.hi[0] + 0.01f, 0.0f, 0.0f}}, {{box.hi[0] + 1.0f, 9.0f, 1.0f}}}));
 }
 
-INSTANTIATE_TEST_SUITE_P(CompressedAndRaw, SampleCacheModes, ::testing::Values(true, false),
-                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Compressed" : "Raw"; });
-
-TEST_F(SampleCache, FinerVoxelsForMoreParticlesStillHoldTheScene) {
-    // Enough particles for the pool's voxel to shrink below its coarsest size.
-    const int64_t particles = 300000;
-    const std::string path = write("fine.ztp", particles, 3, false);
-    EXPECT_LT(summary.bodies[0].voxelSize, sample::kCoarsestVoxel);
-    expectScene(path, summary, particles, 3);
-}
-
-TEST_F(SampleCache, SameSeedSameBytesOtherSeedOtherParticles) {
-    testsupport::ScopedThreads threads(2);
-    const std::vector<uint8_t> a = testsupport::readBytes(write("a.ztp"));
-    const std::vector<uint8_t> b = testsupport::readBytes(write("b.ztp"));
-    EXPECT_TRUE(a == b);
-    const std::string other = write("c.ztp", kParticles, kSeed + 1);
-    EXPECT_FALSE(a == testsupport::readBytes(other));
-    expectScene(other, summary, kParticles, kSeed + 1);
-
-    const std::vector<uint8_t> raw = testsupport::readBytes(write("raw.ztp", kParticles, kSeed, false));
-    EXPECT_GT(raw.size(), a.size());
-}
-
-TEST_F(SampleCache, TheBlocksDoNotDependOnTheThreadCount) {
-    std::string one, three;
+TEST_P(SampleCacheCases, ReadsBackAsTheSceneDefinesItAndConverts) {
+    const auto [particles, seed, compress, threads] = GetParam();
+    std::string path;
     {
-        testsupport::ScopedThreads threads(1);
-        one = write("one.ztp");
+        testsupport::ScopedThreads team(threads);
+        path = write("scene.ztp", particles, seed, compress);
     }
+    const sample::SceneCounts counts = sample::splitCount(particles);
     {
-        testsupport::ScopedThreads threads(3);
-        three = write("three.ztp");
-    }
-    const auto blocks = particleBlocks(one);
-    EXPECT_FALSE(blocks.empty());
-    EXPECT_TRUE(blocks == particleBlocks(three));
-}
-
-TEST_F(SampleCache, NoParticlesStillWritesEveryBody) {
-    const std::string path = write("empty.ztp", 0);
-    {
-        ReadBack file(path);
-        ASSERT_EQ(3, file.bodyCount());
-        for (int i = 0; i < 2; ++i) {
-            EXPECT_EQ(0, file.body(i).shape("Particle")->size());
-            EXPECT_EQ(0, file.body(i).layout().fineCount());
-            EXPECT_FLOAT_EQ(sample::kCoarsestVoxel, file.body(i).layout().cellSize());
+        const auto reader = read(path);
+        ASSERT_EQ(3, reader->bodyCount());
+        Cb::Body &pool = *reader->storedBody(0), &jet = *reader->storedBody(1), &mist = *reader->storedBody(2);
+        const char* names[][2] = {
+            {"Pool", "Particle-Liquid"}, {"Fountain", "Particle-Liquid"}, {"Mist", "Field-Smoke"}};
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_EQ(names[i][0], reader->storedBody(i)->name());
+            EXPECT_EQ(names[i][1], reader->storedBody(i)->signatureName());
+            EXPECT_EQ(reader->storedBody(i)->layout().fineCount(), summary.bodies.at(size_t(i)).tiles);
         }
-        EXPECT_GT(file.body(2).layout().fineCount(), 0);
+        // The signatures' sections came along.
+        EXPECT_TRUE(pool.sectionCount() == 3 && mist.sectionCount() == 2 && !mist.hasShape("Particle"));
+        EXPECT_NEAR(sample::liquidVoxelSize(counts.pool, 8.0), pool.layout().cellSize(), 1e-6);
+        expectParticlesOf(pool, sample::PoolSource(seed, counts.pool));
+        expectParticlesOf(jet, sample::JetSource(seed, counts.jet));
+        EXPECT_TRUE(summary.bodies[0].particles == counts.pool && summary.bodies[1].particles == counts.jet);
+        const auto& mistValues = mist.shape("Field")->channelAs<Cb::FieldChannel1f>("density")->field().fineValues();
+        ASSERT_GT(mistValues.count(), 0);  // with or without particles
+        const float densest = *std::max_element(mistValues.begin(), mistValues.end());
+        EXPECT_TRUE(densest > 0.5f * sample::Mist::kPeakDensity && densest <= 1.25f * sample::Mist::kPeakDensity);
     }
-    testsupport::CaptureStdout out;
-    testsupport::CaptureStderr err;
-    EXPECT_TRUE(exportParticles(path.c_str(), dir.file("empty.txscene").c_str(), "p", 0.01f, 24.0f, 1.0f));
-    EXPECT_EQ(0u, out.finish().find("exported 0 particles\n"));
+    expectConverts(path, particles);
 }
 
-TEST_F(SampleCache, ConvertsToEveryParticle) {
-    const std::string path = write("convert.ztp");
-    testsupport::CaptureStdout out;
-    testsupport::CaptureStderr err;
-    ASSERT_TRUE(exportParticles(path.c_str(), dir.file("convert.txscene").c_str(), "p", 0.01f, 24.0f, 1.0f));
-    const std::string printed = out.finish();
-    EXPECT_EQ(0u, printed.find("exported 3000 particles\n")) << printed;
-    // The pool's particles reach out to nearly 4 m.
-    EXPECT_NE(std::string::npos, printed.find("bounding box is (-3.")) << printed;
+// The last case has enough particles for the pool's voxel to shrink below its
+// coarsest size; the first none at all.
+INSTANTIATE_TEST_SUITE_P(Writes, SampleCacheCases,
+                         ::testing::Values(std::make_tuple(int64_t(0), uint64_t(5), true, 2),
+                                           std::make_tuple(int64_t(3000), uint64_t(7), true, 1),
+                                           std::make_tuple(int64_t(3000), uint64_t(8), false, 3),
+                                           std::make_tuple(int64_t(300000), uint64_t(3), false, 2)));
+
+TEST_F(SampleCache, SameSeedSameBytesAtAnyThreadCount) {
+    std::vector<std::vector<uint8_t>> files;
+    for (int threads : {1, 3}) {
+        testsupport::ScopedThreads team(threads);
+        files.push_back(testsupport::readBytes(write("a.ztp")));
+    }
+    EXPECT_TRUE(files[0] == files[1]);
+    EXPECT_FALSE(files[0] == testsupport::readBytes(write("b.ztp", 3000, 8)));
+    EXPECT_GT(testsupport::readBytes(write("raw.ztp", 3000, 7, false)).size(), files[0].size());
 }
 
 TEST_F(SampleCache, AnUnwritablePathFailsAndLeavesNothing) {
     testsupport::writeFile(dir.file("plain"), std::string("not a folder"));
     const std::string path = dir.file("plain/cache.ztp");
     testsupport::CaptureStderr quiet;
-    try {
-        sample::writeSampleCache(path, 100, 1, true);
-        ADD_FAILURE() << "no failure";
-    } catch (const std::exception& e) {
-        EXPECT_EQ("Ztp::Writer(" + path + ") failed: Cannot open file for writing.", std::string(e.what()));
-    }
+    EXPECT_EQ("Ztp::Writer(" + path + ") failed: Cannot open file for writing.",
+              testsupport::messageOf([&] { sample::writeSampleCache(path, 100, 1, true); }));
     EXPECT_EQ(0, Cb::startupDepth());
     EXPECT_FALSE(testsupport::fileExists(path));
 }

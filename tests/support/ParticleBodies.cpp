@@ -1,16 +1,11 @@
 #include "ParticleBodies.h"
 
-#include <cmath>
-#include <map>
-
 #include "cb/io/ZtpWriter.h"
 #include "cb/model/ParticleChannel.h"
 #include "cb/model/ParticleShape.h"
 #include "zt/tile_layout3.h"
 
 namespace testsupport {
-
-zt::vec3f velocityOf(int i) { return {{float(i + 1), -float(i + 1), 0.5f}}; }
 
 std::unique_ptr<Cb::Body> makeParticleBody(const ParticleBodySpec& spec) {
     auto body = std::make_unique<Cb::Body>(spec.name);
@@ -19,31 +14,26 @@ std::unique_ptr<Cb::Body> makeParticleBody(const ParticleBodySpec& spec) {
     if (spec.withVelocity) shape->createChannel3f("velocity", {{0, 0, 0}});
     shape->createChannel1f("density", 1.0f);
     zt::tile_layout3& layout = body->mutableLayout();
-    auto tileOf = [&](const zt::vec3f& p) {
-        return zt::vec3i{{zt::tile_layout3::floorDiv(int(std::floor(p[0] / layout.cellSize())), int(layout.tileSize())),
-                          zt::tile_layout3::floorDiv(int(std::floor(p[1] / layout.cellSize())), int(layout.tileSize())),
-                          zt::tile_layout3::floorDiv(int(std::floor(p[2] / layout.cellSize())), int(layout.tileSize()))}};
-    };
-    for (const auto& p : spec.positions) {
-        const zt::vec3i t = tileOf(p);
-        layout.addTile(t[0], t[1], t[2], false);
+    std::vector<zt::vec3i> tiles;
+    for (const zt::vec3f& p : spec.positions) {
+        zt::vec3i voxel;
+        layout.voxelAt(p, 0, voxel);
+        tiles.push_back(layout.tileOfVoxel(voxel));
+        layout.addTile(tiles.back()[0], tiles.back()[1], tiles.back()[2], false);
     }
     layout.updateNeighbours(true);
     shape->updateLayout(layout);
-    auto& blocks = shape->positions()->blocks();
-    // Particle order per block, to set the velocities of the same particles.
-    std::map<int64_t, std::vector<int>> members;
-    for (size_t i = 0; i < spec.positions.size(); ++i) {
-        const zt::vec3i t = tileOf(spec.positions[i]);
-        const int64_t slot = layout.blockIndex(*layout.findTile(t));
-        blocks.typedBlock(0, slot)->append(spec.positions[i]);
-        members[slot].push_back(int(i));
+    std::vector<std::pair<int64_t, int64_t>> at;  // block slot and element of each particle
+    for (size_t i = 0; i < tiles.size(); ++i) {
+        const int64_t slot = layout.blockIndex(*layout.findTile(tiles[i]));
+        auto* block = shape->positions()->blocks().typedBlock(0, slot);
+        at.emplace_back(slot, block->count());
+        block->append(spec.positions[i]);
     }
     shape->syncChannels();
     if (spec.withVelocity) {
         auto& v = shape->mutableChannelAs<Cb::ParticleChannel<zt::vec3f>>("velocity")->blocks();
-        for (const auto& [slot, ids] : members)
-            for (size_t e = 0; e < ids.size(); ++e) (*v.typedBlock(0, slot))[int64_t(e)] = velocityOf(ids[e]);
+        for (size_t i = 0; i < at.size(); ++i) (*v.typedBlock(0, at[i].first))[at[i].second] = velocityOf(int(i));
     }
     shape->setModifiedFlags(0);
     return body;

@@ -14,17 +14,16 @@ namespace testsupport {
 struct ParticleBodySpec {
     std::string name;
     std::vector<zt::vec3f> positions;
-    bool withVelocity = true;  // velocity of particle i: (i + 1, -(i + 1), 0.5)
+    bool withVelocity = true;  // velocity of particle i: velocityOf(i)
     std::string signatureName = "Particle-Liquid";
 };
 
-// A body whose "Particle" shape holds the particles in the blocks of their
-// tiles (cell size 1, 9 voxels per tile), with "position", optionally
-// "velocity", and a float "density" channel.
-std::unique_ptr<Cb::Body> makeParticleBody(const ParticleBodySpec& spec);
+inline zt::vec3f velocityOf(int i) { return {{float(i + 1), -float(i + 1), 0.5f}}; }
 
-// The velocity makeParticleBody gives particle i.
-zt::vec3f velocityOf(int i);
+// A body whose "Particle" shape holds the particles, in the order given, in
+// the blocks of their tiles (cell size 1, 9 voxels per tile), with
+// "position", optionally "velocity", and a float "density" channel.
+std::unique_ptr<Cb::Body> makeParticleBody(const ParticleBodySpec& spec);
 
 // Writes the bodies to a version-16 file; returns the offset at which each
 // body record starts.
