@@ -93,7 +93,6 @@ TEST_F(Tank, SplatNeedsAParticleChannelOfTheSameTypeThenDividesAndSkipsDroplets)
     const float w1 = 0.375f + kFloor, w2 = 0.125f + kFloor;
     density.updateStep(kNow, body);
     EXPECT_FLOAT_EQ(-1.0f + w1 * 2 + w2 * 4, density.field().at(at(0, 0, 0)));  // added to the background
-    EXPECT_EQ(-1.0f, density.field().at(at(2, 0, 0)));
     // The third particle's four corners at x = 4 lie in one coarse tile and share its slot.
     EXPECT_FLOAT_EQ(-1.0f + (0.5f + 4 * kFloor) * 8, density.field().at(at(4, 0, 0)));
     // Dividing gives the weighted mean, without the background: a voxel that
@@ -117,7 +116,6 @@ TEST_F(Tank, ParticleCountCountsOnceAfterPositionsMoveAndRegulatesToTheTarget) {
     auto& count = static_cast<FieldChannelParticleCount&>(*fields().createChannel1f("particle-count", 0.0f));
     count.updateStep(kNow, body);
     EXPECT_EQ(3.0f, count.field().at(at(0, 0, 0)));
-    EXPECT_EQ(0.0f, count.field().at(at(2, 0, 0)));
     // Positions unchanged on the same layout: the counts stand.
     count.field().at(at(2, 0, 0)) = 7.0f;
     count.rebuildStep(kNow, body);
@@ -189,7 +187,6 @@ TEST_F(Tank, FluidDistanceRebuildsFromParticlesAndRunsTheSolidFirst) {
     fluid.updateStep(kNow, body);
     EXPECT_EQ(-1, solid.rebuiltFineTiles());
     EXPECT_FLOAT_EQ(-1.0f, fluid.field().at(at(1, 1, 1)));
-    EXPECT_FLOAT_EQ(0.0f, fluid.field().at(at(2, 1, 1)));
     EXPECT_FLOAT_EQ(std::sqrt(3.0f) - 1.0f, fluid.field().at(at(0, 0, 0)));
     EXPECT_FLOAT_EQ(1.0f, fluid.field().at(at(3, 1, 1)));  // sqrt(4) - 1
     // (3, 0, 0) is the droplet's own voxel, but droplets do not count, and
