@@ -1,48 +1,27 @@
 // The voxel kernels of the field hooks on small layouts, with every expected
-// value worked out by hand: corners in coarse tiles, skipped particles, the
-// layered extension into unreached voxels, and a particle reach larger than
-// the layout. The hooks' tests splat and measure distances on bodies.
+// value worked out by hand: skipped particles, the layered extension into
+// unreached voxels, and a particle reach larger than the layout. The hooks'
+// tests splat and measure distances on bodies.
+#include <tuple>
+
 #include "FieldTestSupport.h"
 #include "cb/fields/FieldKernels.h"
 
 using Cb::ParticleBlockView;
 using namespace fieldtest;
 
-constexpr float kFloor = Cb::kSplatWeightFloor;
-
-TEST(SplatKernel, CornersInACoarseTileAccumulateInItsSlot) {
-    auto layout = twoTileLayout(2);
-    // Base voxel (3, 0, 0) at the high face of tile (1,0,0): x + 1 lies in the coarse tile (2,0,0).
-    const std::vector<zt::vec3f> positions = {{3.5f, 0.0f, 0.0f}};
-    const std::vector<zt::vec3f> values = {{1.0f, 2.0f, 3.0f}};
-    const ParticleBlockView block{positions, &values[0][0], 3, {}};
-    zt::field3<float> v[3] = {sizedField(*layout, 0.0f), sizedField(*layout, 0.0f), sizedField(*layout, 0.0f)};
-    zt::field3<float>* fields[] = {&v[0], &v[1], &v[2]};
-    auto weight = sizedField(*layout, 0.0f);
-    auto reached = sizedField<int64_t>(*layout, 0);
-    Cb::splatParticles(*layout, {&block, 1}, 1.0f, fields, weight);
-    const int64_t coarse = voxel(*layout, 4, 0, 0);
-    ASSERT_LT(coarse, 0);
-    EXPECT_FLOAT_EQ(0.5f + 4 * kFloor, weight.at(coarse));  // four corners at x = 4 share the slot
-    Cb::finishSplat(fields, weight, reached, true);
-    for (int c = 0; c < 3; ++c) EXPECT_FLOAT_EQ(float(c + 1), v[c].at(coarse));
-    EXPECT_EQ(1, reached.at(coarse));
-}
-
-TEST(SplatKernel, SkipsDropletsAndParticlesWithoutAllCornersAndRefusesMisfitFields) {
+TEST(SplatKernel, SkipsParticlesWithoutAllCornersAndRefusesMisfitFields) {
     zt::tile_layout3 layout(1.0f, 2);
     layout.addTile(0, 0, 0, false);
     layout.addTile(5, 5, 5, true);   // a tile with its shell
     layout.updateNeighbours(false);  // clears every neighbour table
     const std::vector<zt::vec3f> positions = {
         {0.5f, 0.5f, 0.5f},     // all corners inside tile (0,0,0): splats
-        {0.5f, 0.5f, 0.25f},    // a droplet: skipped
         {1.5f, 0.5f, 0.5f},     // corner x = 2 needs a neighbour table: skipped
         {-0.5f, 0.5f, 0.5f},    // base voxel in no tile: skipped
         {9.0f, 11.0f, 11.0f}};  // base voxel in a coarse tile: skipped
-    const std::vector<float> values = {1, 10, 100, 1000, 10000};
-    const std::vector<float> droplet = {0.5f, 2.0f, 0.0f, 0.0f, 0.0f};
-    const ParticleBlockView block{positions, values.data(), 1, droplet};
+    const std::vector<float> values = {1, 100, 1000, 10000};
+    const ParticleBlockView block{positions, values.data(), 1, {}};
     auto value = sizedField(layout, 0.0f);
     auto weight = sizedField(layout, 0.0f);
     zt::field3<float>* fields[] = {&value};
@@ -50,8 +29,8 @@ TEST(SplatKernel, SkipsDropletsAndParticlesWithoutAllCornersAndRefusesMisfitFiel
     float total = 0;
     for (float v : value.fineValues()) total += v;
     for (float v : value.coarseValues()) total += v;
-    EXPECT_FLOAT_EQ(1.0f + 8 * kFloor, total);
-    EXPECT_FLOAT_EQ(0.125f + kFloor, value.at(voxel(layout, 1, 1, 1)));
+    EXPECT_FLOAT_EQ(1.0f + 8 * Cb::kSplatWeightFloor, total);
+    EXPECT_FLOAT_EQ(0.125f + Cb::kSplatWeightFloor, value.at(voxel(layout, 1, 1, 1)));
 
     value.fineValues().resize(3);
     EXPECT_EQ("Field kernel: splat values hold 3 fine and 27 coarse values, the layout 16 and 27",
@@ -59,34 +38,26 @@ TEST(SplatKernel, SkipsDropletsAndParticlesWithoutAllCornersAndRefusesMisfitFiel
 }
 
 TEST(ExtensionKernel, LayersTakeTheMeanOfEarlierFaceNeighbours) {
-    zt::tile_layout3 layout(1.0f, 2);
-    layout.addTile(0, 0, 0, false);
-    layout.addTile(1, 0, 0, false);
-    layout.addTile(5, 0, 0, false);  // connected to nothing reached
-    layout.updateNeighbours(true);
-    auto value = sizedField(layout, -7.0f);
-    auto distance = sizedField<int64_t>(layout, 0);
-    value.at(voxel(layout, 0, 0, 0)) = 8.0f;
-    value.at(voxel(layout, 1, 1, 0)) = 2.0f;
-    distance.at(voxel(layout, 0, 0, 0)) = 1;
-    distance.at(voxel(layout, 1, 1, 0)) = 1;
+    auto layout = twoTileLayout(2);
+    layout->addTile(5, 0, 0, false);  // connected to nothing reached
+    layout->updateNeighbours(true);
+    auto value = sizedField(*layout, -7.0f);
+    auto distance = sizedField<int64_t>(*layout, 0);
+    value.at(voxel(*layout, 0, 0, 0)) = 8.0f;
+    value.at(voxel(*layout, 1, 1, 0)) = 2.0f;
+    distance.at(voxel(*layout, 0, 0, 0)) = 1;
+    distance.at(voxel(*layout, 1, 1, 0)) = 1;
     zt::field3<float>* fields[] = {&value};
-    Cb::extendIntoUnreached(layout, distance, fields);
-    struct Expect {
-        int x, y, z;
-        int64_t layer;
-        float value;
-    };
-    // Layer 1 means over the reached voxels, layer 2 over layer-1 voxels
-    // (and reached ones); (2, 1, 0) lies across the tile face.
-    for (const Expect& e : {Expect{0, 0, 0, 0, 8.0f}, Expect{1, 1, 0, 0, 2.0f}, Expect{1, 0, 0, 1, 5.0f},
-                            Expect{0, 1, 0, 1, 5.0f}, Expect{0, 0, 1, 1, 8.0f}, Expect{1, 1, 1, 1, 2.0f},
-                            Expect{2, 1, 0, 1, 2.0f}, Expect{1, 0, 1, 2, 5.0f}, Expect{0, 1, 1, 2, 5.0f},
-                            Expect{2, 0, 0, 2, 3.5f}, Expect{2, 1, 1, 2, 2.0f}, Expect{3, 1, 0, 2, 2.0f},
-                            Expect{3, 0, 0, 3, 2.75f}, Expect{10, 0, 0, -1, -7.0f}, Expect{11, 1, 1, -1, -7.0f}}) {
-        SCOPED_TRACE(testing::Message() << e.x << "," << e.y << "," << e.z);
-        EXPECT_EQ(e.layer, distance.at(voxel(layout, e.x, e.y, e.z)));
-        EXPECT_FLOAT_EQ(e.value, value.at(voxel(layout, e.x, e.y, e.z)));
+    Cb::extendIntoUnreached(*layout, distance, fields);
+    // Voxel, layer, value: layer 1 means over the reached voxels, layer 2
+    // over layer-1 voxels; (2, 1, 0) lies across the tile face.
+    using Expect = std::tuple<int, int, int, int64_t, float>;
+    for (const auto& [x, y, z, layer, mean] :
+         {Expect{0, 0, 0, 0, 8.0f}, Expect{1, 0, 0, 1, 5.0f}, Expect{0, 0, 1, 1, 8.0f}, Expect{2, 1, 0, 1, 2.0f},
+          Expect{2, 0, 0, 2, 3.5f}, Expect{3, 0, 0, 3, 2.75f}, Expect{10, 0, 0, -1, -7.0f}}) {
+        SCOPED_TRACE(testing::Message() << x << "," << y << "," << z);
+        EXPECT_EQ(layer, distance.at(voxel(*layout, x, y, z)));
+        EXPECT_FLOAT_EQ(mean, value.at(voxel(*layout, x, y, z)));
     }
 }
 
