@@ -5,13 +5,11 @@
 #include <sstream>
 #include <string_view>
 
-#include "CaptureOutput.h"
 #include "ParticleBodies.h"
-#include "cb/factory/Startup.h"
 #include "cb/fields/FieldChannel.h"
 #include "cb/fields/FieldShape.h"
-#include "cb/io/ZtpWriter.h"
 #include "cb/model/BufferChannel.h"
+#include "cb/model/ChannelRegistry.h"
 #include "cb/model/MeshShapes.h"
 #include "cb/model/ParticleChannel.h"
 #include "cb/model/ParticleShape.h"
@@ -24,37 +22,12 @@
 
 namespace writertest {
 
-void WriterTest::SetUp() {
-    testsupport::CaptureStderr quiet;  // the two missing signature folders
-    Cb::begin(true);
-}
-
-void WriterTest::TearDown() { Cb::end(); }
-
-std::string WriterTest::write(const std::string& path, const std::vector<Cb::Body*>& bodies,
-                              const std::string& selection, bool compress) {
-    testsupport::CaptureStderr err;
-    Cb::ZtpWriter writer;
-    writer.open(path);
-    for (Cb::Body* body : bodies) writer.writeBody(*body, selection, compress);
-    writer.close();
-    return err.finish();
-}
-
-std::unique_ptr<Cb::ZtpReader> WriterTest::read(const std::string& path, std::string* log) {
-    testsupport::CaptureStderr err;
-    auto reader = std::make_unique<Cb::ZtpReader>(path, "*", "Body");
-    if (log) *log = err.finish();
-    return reader;
-}
-
 namespace {
 
-// Varied elements for every component of a T: quarters for floats.
+// Varied elements: quarters for floats.
 template <class T>
 T varied(int64_t seed, int k) {
-    using S = typename zt::scalar_of<T>::type;
-    return T(S(int((seed * 37 + k * 11) % 1001) - 300) / S(4));
+    return T(int((seed * 37 + k * 11) % 1001) - 300) / T(4);
 }
 
 void addParticles(Cb::Body& body) {
@@ -79,9 +52,6 @@ void addParticles(Cb::Body& body) {
                                      float(b->coord()[2]) * 2 + 1.75f - 0.005f * float(e % 31)}});
         }
     shape->syncChannels();  // which numbers the ids
-    auto* droplet = shape->mutableChannelAs<Cb::ParticleChannelDroplet>("droplet");
-    droplet->setThreshold(0.75f);  // not stored
-    droplet->setMergebackDepth(2.0f);
     shape->setModifiedFlags(0);
 }
 
@@ -90,20 +60,11 @@ void fillBuffers(Cb::Shape& shape, const std::string& keep = "") {
     for (int c = 0; c < shape.channelCount(); ++c) {
         auto& channel = static_cast<Cb::BufferChannelBase&>(*shape.mutableChannel(c).mutableGet());
         if (channel.name() == keep) continue;
-        const int type = channel.typeCode();
-        const bool isFloat = type == Cb::kTypeFloat || type == Cb::kTypeVec2f || type == Cb::kTypeVec3f ||
-                             type == Cb::kTypeVec4f;
+        const bool isFloat = channel.typeName() == "buffer::float" || channel.typeName().back() == 'f';
         auto* words = static_cast<int32_t*>(channel.rawData());
         for (size_t i = 0; i < channel.size() * channel.elementBytes() / 4; ++i)
             words[i] = isFloat ? std::bit_cast<int32_t>(varied<float>(int64_t(i), c)) : varied<int32_t>(int64_t(i), c);
     }
-}
-
-template <class T>
-void appendBuffer(Cb::Shape& shape, const std::string& name, const T& defaultValue) {
-    Cb::ChannelHandle handle(new Cb::BufferChannel<T>(defaultValue));
-    handle->setName(name);
-    shape.appendChannel(std::move(handle));
 }
 
 void addMeshes(Cb::Body& body) {
@@ -112,11 +73,14 @@ void addMeshes(Cb::Body& body) {
     points->createChannel1i("flag", 3);
     points->createChannel1f("mass", 1.5f);
     points->createChannel2i("pair", {{-1, 1}});
-    appendBuffer<zt::vec2f>(*points, "uv", {{0.5f, 0.25f}});
     points->createChannel3i("cell", {{7, 8, 9}});
     points->createChannel3f("normal", {{0, 0, 1}});
     points->createChannel4i("quad", {{1, 2, 3, 4}});
-    appendBuffer<zt::vec4f>(*points, "color", {{1, 0.5f, 0.25f, 1}});
+    for (const std::string type : {"vec2f", "vec4f"}) {  // no shape makes these by name
+        Cb::ChannelHandle handle(Cb::createChannel("buffer::" + type));
+        handle->setName(type);
+        points->appendChannel(std::move(handle));
+    }
     fillBuffers(*points, "cell");  // a channel of defaults comes back too
     Cb::Shape* meshes[] = {body.addShape(new Cb::EdgeShape(true)), body.addShape(new Cb::TriangleShape(true)),
                            body.addShape(new Cb::TetShape(true))};
@@ -152,12 +116,10 @@ void addFields(Cb::Body& body) {
 void addValues(Cb::Body& body) {
     Cb::EnumGroup* motion = body.addEnumGroup(std::make_unique<Cb::EnumGroup>(
         "MotionTypeEnum", std::vector<std::string>{"Dynamic", "Kinematic", "User", "Unsolved"}));
-    Cb::EnumGroup* colors =
-        body.addEnumGroup(std::make_unique<Cb::EnumGroup>("ColorEnum", std::vector<std::string>{"Red", "Green", "Blue"}));
+    Cb::EnumGroup* colors = body.addEnumGroup(
+        std::make_unique<Cb::EnumGroup>("ColorEnum", std::vector<std::string>{"Red", "Green", "Blue"}));
     Cb::ValueSection* fluid = body.addSection("Fluid");
-    auto* density = static_cast<Cb::Value1f*>(
-        fluid->addValue(std::make_unique<Cb::Value1f>("Density", std::array<std::string, 1>{"1000"})));
-    density->setFlags(true, true);  // not stored
+    fluid->addValue(std::make_unique<Cb::Value1f>("Density", std::array<std::string, 1>{"1000"}));
     fluid->addValue(std::make_unique<Cb::Value3f>("Gravity", std::array<std::string, 3>{"0", "-9.8", "frame"}));
     fluid->addValue(std::make_unique<Cb::Value1e>("Color", colors, "Blue"));
     Cb::ValueSection* stepping = body.addSection("Stepping");  // added after "Fluid", it goes first
@@ -169,6 +131,57 @@ void addValues(Cb::Body& body) {
     controls->addValue(std::make_unique<Cb::Value1s>("Label", std::array<std::string, 1>{"take `frame`"}));
     controls->addValue(std::make_unique<Cb::ValueToggle>("Enabled", "On"));
     controls->addValue(std::make_unique<Cb::Value1e>("Unset"));  // no group, no selection
+}
+
+template <int N, class T>
+std::string text(const zt::vec<N, T>& v) {
+    std::ostringstream os;
+    os << std::setprecision(9) << '(' << v[0];
+    for (int i = 1; i < N; ++i) os << ' ' << v[i];
+    return os.str() + ')';
+}
+
+std::string digest(const void* data, size_t n) {
+    return "#" + std::to_string(std::hash<std::string_view>()({static_cast<const char*>(data), n}));
+}
+
+template <class T>
+void describeField(std::ostream& os, const zt::field3<T>& f) {
+    os << " background " << f.background() << " samples " << f.sampleSet() << " fine "
+       << digest(f.fineValues().data(), size_t(f.fineValues().count()) * sizeof(T)) << " coarse "
+       << digest(f.coarseValues().data(), size_t(f.coarseValues().count()) * sizeof(T));
+}
+
+std::string describe(const Cb::Channel& channel) {
+    std::ostringstream os;
+    os << std::setprecision(9) << channel.typeName() << " '" << channel.name() << "' " << channel.storedCount()
+       << " of " << channel.size() << " min " << text(channel.storedMin()) << " max " << text(channel.storedMax())
+       << " mean " << text(channel.storedMean()) << " default " << text(channel.defaultValue3f());
+    if (const auto* p = dynamic_cast<const Cb::ParticleChannelBase*>(&channel)) {
+        p->makeResident();
+        const zt::block3_array_base& blocks = p->storage();
+        os << " blocks " << blocks.listCount(0) << " + " << blocks.listCount(1) << ':';
+        for (int64_t g = 0; g < blocks.blockCount(); ++g) {
+            const auto bytes = p->blockBytes(g);
+            const zt::block3_base* b = blocks.residentBlock(g);
+            os << ' ' << (b ? text(b->coord()) : "-") << ' ' << digest(bytes.data(), bytes.size());
+        }
+    } else if (const auto* b = dynamic_cast<const Cb::BufferChannelBase*>(&channel)) {
+        os << ' ' << digest(b->rawData(), b->size() * b->elementBytes());
+    } else if (const auto* f = dynamic_cast<const Cb::FieldChannelBase*>(&channel)) {
+        os << " mode " << f->updateMode() << " flags";
+        for (int i = 0; i < Cb::kFieldFlagCount; ++i) os << ' ' << f->flag(Cb::FieldFlag(i));
+        os << " attribute " << f->attribute();
+        if (const auto* vector = dynamic_cast<const Cb::FieldChannel3f*>(f))
+            for (int c = 0; c < 3; ++c) describeField(os, vector->field(c));
+        else if (const auto* real = dynamic_cast<const Cb::FieldChannel1f*>(f))
+            describeField(os, real->field());
+        else if (const auto* whole = dynamic_cast<const Cb::FieldChannel1i*>(f))
+            describeField(os, whole->field());
+        else if (const auto* wide = dynamic_cast<const Cb::FieldChannel1i64*>(f))
+            describeField(os, wide->field());
+    }
+    return os.str();
 }
 
 }  // namespace
@@ -197,68 +210,6 @@ std::unique_ptr<Cb::Body> makePlainBody(const std::string& name) {
     return testsupport::makeParticleBody({name, positions});
 }
 
-namespace {
-
-template <int N, class T>
-std::string text(const zt::vec<N, T>& v) {
-    std::ostringstream os;
-    os << std::setprecision(9) << '(' << v[0];
-    for (int i = 1; i < N; ++i) os << ' ' << v[i];
-    return os.str() + ')';
-}
-
-std::string digest(const void* data, size_t n) {
-    return std::to_string(n) + " bytes #" +
-           std::to_string(std::hash<std::string_view>()({static_cast<const char*>(data), n}));
-}
-
-template <class T>
-void describeField(std::ostream& os, const zt::field3<T>& f) {
-    os << " background " << f.background() << " samples " << f.sampleSet() << " fine "
-       << digest(f.fineValues().data(), size_t(f.fineValues().count()) * sizeof(T)) << " coarse "
-       << digest(f.coarseValues().data(), size_t(f.coarseValues().count()) * sizeof(T));
-}
-
-template <class C>
-bool describeFieldAs(std::ostream& os, const Cb::Channel& channel) {
-    const auto* f = dynamic_cast<const C*>(&channel);
-    if (!f) return false;
-    if constexpr (std::is_same_v<C, Cb::FieldChannel3f>) {
-        for (int c = 0; c < 3; ++c) describeField(os, f->field(c));
-    } else {
-        describeField(os, f->field());
-    }
-    return true;
-}
-
-}  // namespace
-
-std::string describe(const Cb::Channel& channel) {
-    std::ostringstream os;
-    os << std::setprecision(9) << channel.typeName() << " '" << channel.name() << "' " << channel.storedCount()
-       << " of " << channel.size() << " min " << text(channel.storedMin()) << " max " << text(channel.storedMax())
-       << " mean " << text(channel.storedMean()) << " default " << text(channel.defaultValue3f());
-    if (const auto* p = dynamic_cast<const Cb::ParticleChannelBase*>(&channel)) {
-        p->makeResident();
-        const zt::block3_array_base& blocks = p->storage();
-        os << " blocks " << blocks.listCount(0) << " + " << blocks.listCount(1) << ':';
-        for (int64_t g = 0; g < blocks.blockCount(); ++g) {
-            const auto bytes = p->blockBytes(g);
-            const zt::block3_base* b = blocks.residentBlock(g);
-            os << ' ' << (b ? text(b->coord()) : "-") << ' ' << digest(bytes.data(), bytes.size());
-        }
-    } else if (const auto* b = dynamic_cast<const Cb::BufferChannelBase*>(&channel)) {
-        os << ' ' << digest(b->rawData(), b->size() * b->elementBytes());
-    } else if (const auto* f = dynamic_cast<const Cb::FieldChannelBase*>(&channel)) {
-        os << " mode " << f->updateMode() << " flags";
-        for (int i = 0; i < Cb::kFieldFlagCount; ++i) os << ' ' << f->flag(Cb::FieldFlag(i));
-        os << " attribute " << f->attribute();
-        describeFieldAs<Cb::FieldChannel1f>(os, channel) || describeFieldAs<Cb::FieldChannel1i>(os, channel) ||
-            describeFieldAs<Cb::FieldChannel1i64>(os, channel) || describeFieldAs<Cb::FieldChannel3f>(os, channel);
-    }
-    return os.str();
-}
-
 std::string describe(const Cb::Body& body, bool shapes) {
     std::ostringstream os;
     os << std::setprecision(9) << "body '" << body.name() << "' of '" << body.signatureName() << "' extra '"
@@ -272,12 +223,10 @@ std::string describe(const Cb::Body& body, bool shapes) {
             os << "\n  " << value.typeName() << " '" << value.ownName() << "'";
             for (int c = 0; c < value.componentCount(); ++c) os << " '" << value.expression(c) << "'";
             const auto* e = dynamic_cast<const Cb::Value1e*>(&value);
-            if (e && e->group() && e->group()->count() > 0) {
-                os << " group " << e->group()->name();
-                // A "Construction" group's "Live" is read as "Empty".
-                if (e->group()->name() != "Construction")
-                    for (const std::string& name : e->group()->names()) os << ' ' << name;
-            }
+            // A value without a group reads back with an empty one.
+            if (!e || !e->group() || e->group()->count() == 0) continue;
+            os << " group " << e->group()->name();
+            for (const std::string& name : e->group()->names()) os << ' ' << name;
         }
     }
     const zt::tile_layout3& layout = body.layout();
@@ -291,19 +240,6 @@ std::string describe(const Cb::Body& body, bool shapes) {
         for (int c = 0; c < shape->channelCount(); ++c) os << "\n  " << describe(*shape->channel(c));
     }
     return os.str();
-}
-
-Names kindsOf(const Cb::Body& body) {
-    Names kinds;
-    for (const auto& [kind, shape] : body.shapes()) kinds.push_back(kind);
-    return kinds;
-}
-
-Names channelNames(const Cb::Body& body, const std::string& kind) {
-    Names names;
-    const Cb::Shape& shape = *body.shape(kind);
-    for (int c = 0; c < shape.channelCount(); ++c) names.push_back(shape.channel(c)->name());
-    return names;
 }
 
 }  // namespace writertest

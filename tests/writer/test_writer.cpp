@@ -1,0 +1,228 @@
+// The writer: bodies written and read back equal, compressed and not; sample
+// files rewritten convert to the same scene; which shapes and channels a
+// selection writes and what it warns about; the file around the records
+// (exact header, body count patched by close, reopening and destructor,
+// directories, unopenable paths, failing bodies and streams).
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+
+#include "ByteBuilder.h"
+#include "CaptureOutput.h"
+#include "ExportParticles.h"
+#include "MessageOf.h"
+#include "ScopedThreads.h"
+#include "WriterTestSupport.h"
+#include "cb/io/ZtpWriter.h"
+#include "cb/model/MeshShapes.h"
+#include "cb/model/ParticleShape.h"
+#include "cb/model/PointShape.h"
+
+using namespace Cb;
+using testsupport::messageOf;
+using writertest::describe;
+using writertest::warningLine;
+using writertest::WriterTest;
+
+namespace {
+
+using Names = std::vector<std::string>;
+using Written = std::map<std::string, Names>;  // shape kind -> channel names
+
+// What the converter printed and the scene it wrote; empty when it fails.
+std::string convert(const std::string& input, const std::string& output) {
+    testsupport::CaptureStderr quiet;
+    testsupport::CaptureStdout out;
+    if (!exportParticles(input.c_str(), output.c_str(), "particles", 0.1f, 24.0f, 1.0f)) return "";
+    return out.finish() + testsupport::readText(output);
+}
+
+class Selection : public WriterTest {
+protected:
+    Selection() {
+        auto* points = static_cast<PointShape*>(body->addShape(new PointShape(true)));
+        points->resizeElements(5);
+        points->createChannel1f("mass", 2.0f);
+        body->addShape(new EdgeShape(false));  // no channels
+    }
+
+    // Writes the body with the selection; checks the log, the channels read
+    // back, and values and layout, which are written whatever the selection.
+    void expectWritten(const std::string& selection, const std::string& log, const Written& expected) {
+        SCOPED_TRACE("selection '" + selection + "'");
+        EXPECT_EQ(log, write(file("sel.ztp"), {body.get()}, selection));
+        auto reader = read(file("sel.ztp"));
+        ASSERT_EQ(1, reader->bodyCount());
+        Written got;
+        for (const auto& [kind, shape] : reader->storedBody(0)->shapes()) {
+            Names& names = got[kind];
+            for (int c = 0; c < shape->channelCount(); ++c) names.push_back(shape->channel(c)->name());
+        }
+        EXPECT_EQ(expected, got);
+        EXPECT_EQ(describe(*body, false), describe(*reader->storedBody(0), false));
+    }
+
+    std::string notFound(const std::string& what) const {
+        return warningLine(what + ": it will not be written to " + file("sel.ztp"));
+    }
+
+    std::unique_ptr<Body> body = writertest::makePlainBody("Sel");
+    const Names all{"position", "velocity", "density"};
+    const Names points{"position", "mass"};
+};
+
+}  // namespace
+
+TEST_F(WriterTest, EverythingComesBackEqualAndWritesTheSameBytesAgain) {
+    // A particle channel's stored mean is the mean of per-worker means, which
+    // depends on how the blocks fell to the workers: one worker makes it
+    // repeatable.
+    testsupport::ScopedThreads one(1);
+    auto body = writertest::makeRichBody("Everything");
+    std::vector<uint8_t> bytes[2];
+    for (bool compress : {true, false}) {
+        SCOPED_TRACE(compress ? "compressed" : "uncompressed");
+        const std::string path = file(compress ? "packed.ztp" : "plain.ztp");
+        EXPECT_EQ("", write(path, {body.get()}, "*.*", compress));
+        auto reader = read(path);
+        ASSERT_EQ(1, reader->bodyCount());
+        EXPECT_EQ(describe(*body), describe(*reader->storedBody(0)));
+        write(file("again.ztp"), {reader->storedBody(0)}, "*.*", compress);
+        bytes[compress] = testsupport::readBytes(path);
+        EXPECT_TRUE(bytes[compress] == testsupport::readBytes(file("again.ztp"))) << "the rewritten file differs";
+    }
+    // Compression is what makes the two files differ.
+    EXPECT_LT(bytes[true].size(), bytes[false].size());
+}
+
+TEST_F(WriterTest, SampleFilesReadAndWrittenAgainConvertIdentically) {
+    const std::string folder = std::string(CB_SOURCE_DIR) + "/../shared/fixtures/cases";
+    std::vector<std::string> samples;
+    if (std::filesystem::is_directory(folder))
+        for (const auto& entry : std::filesystem::directory_iterator(folder))
+            if (entry.path().extension() == ".ztp") samples.push_back(entry.path().string());
+    if (samples.empty()) GTEST_SKIP() << "no sample files in " << folder;
+    int rewritten = 0;
+    for (const std::string& input : samples) {
+        SCOPED_TRACE(input);
+        const auto original = convert(input, file("original.txscene"));
+        if (original.empty()) continue;  // refused files are the converter's business
+        auto reader = read(input);
+        std::vector<Body*> bodies;
+        for (int i = 0; i < reader->bodyCount(); ++i) bodies.push_back(reader->storedBody(i));
+        for (bool compress : {true, false}) {
+            SCOPED_TRACE(compress ? "compressed" : "uncompressed");
+            write(file("copy.ztp"), bodies, "*.*", compress);
+            EXPECT_TRUE(original == convert(file("copy.ztp"), file("again.txscene"))) << "conversions differ";
+            auto back = read(file("copy.ztp"));
+            ASSERT_EQ(reader->bodyCount(), back->bodyCount());
+            for (int i = 0; i < back->bodyCount(); ++i)
+                EXPECT_EQ(describe(*bodies[size_t(i)]), describe(*back->storedBody(i)));
+            ++rewritten;
+        }
+    }
+    EXPECT_GT(rewritten, 0);
+}
+
+TEST_F(Selection, ShapesAndChannelsWritten) {
+    // "*.*" leaves out the edge shape, which has no channels.
+    expectWritten("*.*", "", {{"Particle", all}, {"Point", points}});
+    expectWritten("Particle.position", "", {{"Particle", {"position"}}});
+    expectWritten("*.position", "", {{"Particle", {"position"}}, {"Point", {"position"}}});
+    // Blanks and tabs separate selectors.
+    expectWritten("  Point.*\tParticle.density ", "", {{"Particle", {"density"}}, {"Point", points}});
+    // A channel matched twice is written once.
+    expectWritten("Particle.position *.position Particle.* *.*", "", {{"Particle", all}, {"Point", points}});
+    // Only channels that exist reach the shape, so nothing is said.
+    expectWritten("Particle.nothing", "", {});
+    expectWritten("", "", {});
+}
+
+TEST_F(Selection, NamesThatMatchNothingOrCannotBeWrittenAreReported) {
+    // A lone star has an empty shape part.
+    expectWritten("Field.distance Particle.velocity Tet.* *",
+                  notFound("Shape 'Field' not found in body 'Sel'") + notFound("Shape 'Tet' not found in body 'Sel'") +
+                      notFound("Shape '' not found in body 'Sel'"),
+                  {{"Particle", {"velocity"}}});
+    // Channels keep a qualified name as given; a shape cannot write such a
+    // channel under its own name, and says so.
+    body->mutableParticleShape()->createChannel1f("Field.temperature", 0.0f);
+    body->mutableParticleShape()->createChannel1f("Particle.extra", 0.0f);
+    // No reader can recreate a "buffer::int64" channel by name: written, it
+    // would make its body, and every body after it, unreadable.
+    body->mutablePointShape()->createChannel1i64("big", int64_t(1) << 40);
+    expectWritten("Particle.* Point.*",
+                  warningLine("Skipping channel 'Point.big': type 'buffer::int64' cannot be read back from " +
+                              file("sel.ztp")) +
+                      warningLine("Skipping channel 'Field.temperature': cannot be written by Particle-Shape") +
+                      notFound("Channel 'Particle.extra' not found in Particle-Shape"),
+                  {{"Particle", all}, {"Point", points}});
+}
+
+TEST_F(WriterTest, HeaderCountPatchedByCloseReopeningAndDestructorFoldersAndUnopenablePaths) {
+    auto c = writertest::makePlainBody("c"), a = writertest::makePlainBody("a");
+    Body bare("b");  // no tiles, no values, and a master shape with no points
+    bare.addShape(new PointShape(true));
+    Body* bodies[] = {c.get(), a.get(), &bare};
+    {
+        ZtpWriter writer;
+        writer.setTime(2.5);
+        writer.open(file("empty.ztp"));
+        writer.close();
+        writer.close();  // a second close does nothing
+        EXPECT_EQ("Ztp::Writer(" + dir.path() + ") failed: Cannot open file for writing.",
+                  messageOf([&] { writer.open(dir.path()); }));
+        EXPECT_EQ("ZtpWriter(" + dir.path() + ") has no open file",
+                  messageOf([&] { writer.writeBody(*a, "*.*", true); }));
+        writer.open(file("one/two/three.ztp"));  // missing folders are made
+        for (Body* body : bodies) writer.writeBody(*body, "*.*", true);
+        writer.open(file("one/one.ztp"));  // opening again finishes the open file first
+        writer.writeBody(*a, "*.*", false);
+    }
+    EXPECT_EQ("B1 AB BA AB 10 00 00 00 00 00 00 00 00 00 04 40 00 00 00 00",
+              testsupport::toHex(testsupport::readBytes(file("empty.ztp"))));
+    // The body count sits at offset 16.
+    auto count = [&](const std::string& name) {
+        return testsupport::toHex(testsupport::readBytes(file(name))).substr(48, 11);
+    };
+    EXPECT_EQ("03 00 00 00", count("one/two/three.ztp"));
+    EXPECT_EQ("01 00 00 00", count("one/one.ztp"));
+    auto reader = read(file("one/two/three.ztp"));
+    ASSERT_EQ(3, reader->bodyCount());
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(describe(*bodies[k]), describe(*reader->storedBody(k)));
+}
+
+TEST_F(WriterTest, BodyFailingPartWayLeavesNoHalfRecord) {
+    auto first = writertest::makePlainBody("first"), last = writertest::makePlainBody("last");
+    write(file("source.ztp"), {writertest::makeRichBody("lost").get()});
+    auto source = read(file("source.ztp"));
+    // The body's channel data wait in a file that is gone by the time they are written.
+    std::rename(file("source.ztp").c_str(), file("moved.ztp").c_str());
+    {
+        testsupport::CaptureStderr quiet;
+        ZtpWriter writer;
+        writer.open(file("out.ztp"));
+        writer.writeBody(*first, "*.*", true);
+        EXPECT_EQ("read_ztp(" + file("source.ztp") + ") failed: Cannot open file: No such file or directory",
+                  messageOf([&] { writer.writeBody(*source->storedBody(0), "*.*", true); }));
+        writer.writeBody(*last, "*.*", true);
+        EXPECT_EQ(2, writer.bodiesWritten());
+    }
+    auto reader = read(file("out.ztp"));
+    ASSERT_EQ(2, reader->bodyCount());
+    for (int k = 0; k < 2; ++k) EXPECT_EQ(describe(k ? *last : *first), describe(*reader->storedBody(k)));
+}
+
+TEST_F(WriterTest, FullDeviceFailsInsteadOfReportingSuccess) {
+    if (!testsupport::fileExists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    auto body = writertest::makeRichBody("big");
+    testsupport::CaptureStderr err;  // the destructor reports a close that fails again
+    ZtpWriter writer;
+    writer.open("/dev/full");
+    EXPECT_NE("(no failure)", messageOf([&] {
+                  writer.writeBody(*body, "*.*", false);
+                  writer.close();
+              }));
+}
