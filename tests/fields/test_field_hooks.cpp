@@ -111,6 +111,26 @@ TEST_F(Tank, SplatNeedsAParticleChannelOfTheSameTypeThenDividesAndSkipsDroplets)
     EXPECT_FLOAT_EQ(2.0f, density.field().at(at(0, 0, 0)));
 }
 
+TEST_F(Tank, VectorSplatFeedsEachComponentFieldFromItsOwnComponent) {
+    auto& flow = static_cast<FieldChannel3f&>(*fields().createChannel3f("flow", {-1.0f, -2.0f, -3.0f}));
+    flow.setUpdateMode(kFieldUpdateParticleSplat);
+    flow.setFlag(kFieldFlagB, true);
+    ParticleShape& particles = addParticles({{1.0f, 1.0f, 1.0f}});
+    auto* source = static_cast<ParticleChannel<zt::vec3f>*>(particles.createChannel3f("flow", {0, 0, 0}));
+    source->blocks().typedBlock(0)->elements()[0] = {10.0f, 20.0f, 30.0f};
+    flow.updateStep(kNow, body);
+    // One particle: every voxel it reaches holds its own component, the rest keep the background's.
+    for (int c = 0; c < 3; ++c) {
+        SCOPED_TRACE(c);
+        int reached = 0;
+        for (float v : flow.field(c).fineValues()) {
+            reached += v == 10.0f * float(c + 1);
+            EXPECT_TRUE(v == 10.0f * float(c + 1) || v == -float(c + 1)) << v;
+        }
+        EXPECT_GT(reached, 0);
+    }
+}
+
 TEST_F(Tank, ParticleCountCountsOnceAfterPositionsMoveAndRegulatesToTheTarget) {
     addParticles({{0.5f, 0.5f, 0.5f}, {0.6f, 0.5f, 0.5f}, {0.7f, 0.5f, 0.5f}, {1.5f, 0.5f, 0.5f}, {3.9f, 1.9f, 1.9f}});
     auto& count = static_cast<FieldChannelParticleCount&>(*fields().createChannel1f("particle-count", 0.0f));
