@@ -41,20 +41,11 @@ inline std::string outline(const Cbp::QelNode* node) {
 }
 inline std::string outline(const std::string& text) { return outline(parse(text).get()); }
 
-inline Cb::FrameTime atFrame(float frame) {
-    Cb::FrameTime t;
-    t.frame = frame;
-    return t;
-}
+inline Cb::FrameTime atFrame(float frame) { return {.frame = frame}; }
 
 // The expression's value at t, component c, slot k.
 inline float value(const std::string& text, const Cb::FrameTime& t = Cb::FrameTime(), int c = 0, int k = 0) {
     return parse(text)->eval(t, c, k);
-}
-inline std::string stringValue(const std::string& text, const Cb::FrameTime& t = Cb::FrameTime()) {
-    std::string out;
-    parse(text)->evalString(out, t, 0, 0);
-    return out;
 }
 
 // The global context exists for every test of the fixture.
