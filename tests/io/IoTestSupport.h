@@ -88,12 +88,11 @@ using Fields = std::vector<std::pair<size_t, std::string>>;
 
 // Every stop before the last field's end fails with its field's error; the whole length succeeds.
 inline void expectFieldErrors(const Fields& fields, const std::function<std::string(size_t)>& errorAt) {
-    size_t field = 0;
-    for (size_t stop = 0; stop < fields.back().first; ++stop) {
-        while (stop >= fields[field].first) ++field;
-        EXPECT_EQ(fields[field].second, errorAt(stop)) << "stopped at byte " << stop;
-    }
-    EXPECT_EQ("(no failure)", errorAt(fields.back().first));
+    std::vector<std::string> expected;
+    for (const auto& [end, error] : fields) expected.resize(end, error);
+    expected.push_back("(no failure)");
+    for (size_t stop = 0; stop < expected.size(); ++stop)
+        EXPECT_EQ(expected[stop], errorAt(stop)) << "stopped at byte " << stop;
 }
 
 // Reads the bytes cut at every position.
