@@ -17,6 +17,9 @@ namespace iotest {
 using testsupport::ByteBuilder;
 using testsupport::messageOf;
 using testsupport::toHex;
+inline const std::string kArraySizeError = "Error reading array size";
+inline const std::string kArrayDataError = "Error reading array data";
+inline const std::string kInflateDataError = "ZTP Decompression Data Error:";
 template <class T>
 using ReadFn = void (*)(zt::array1<T>&, Cb::ZtpInput&);  // Cb::readArray<T> and its kin
 

@@ -13,19 +13,12 @@ using namespace iotest;
 namespace {
 
 const std::string kStringEof = "End of file reached reading Cb::String";
-const std::string kSizeError = "Error reading array size";
-const std::string kDataError = "Error reading array data";
 const std::string kLegacyError = "Error reading ztp array";
 // zlib level 9 of the bytes 00 01 ... 0F.
 const std::string kStream16 = "78 DA 63 60 64 62 66 61 65 63 E7 E0 E4 E2 E6 E1 E5 E3 07 00 02 B8 00 79";
 
 // Cb::readString as a reader of arrays, for the helpers that cut and corrupt input.
 void readStringInto(zt::array1<char>&, Cb::ZtpInput& in) { Cb::readString(in); }
-
-template <class T>
-std::vector<T> legacy(const ByteBuilder& bytes) {
-    return readAll(bytes.data(), Cb::readLegacyArray<T>, 13);
-}
 
 }  // namespace
 
@@ -57,8 +50,6 @@ TEST(ZtpString, ExactBytesReadsStoppingAtTheFirstZeroAndBadLengths) {
     for (const char* expected : {"", "abc", "a"}) EXPECT_EQ(expected, Cb::readString(file.in()));
     EXPECT_EQ(0, file.in().remaining());
     expectCutErrors(ByteBuilder().str("abc").data(), {{4, "Error reading ztp value"}, {8, kStringEof}}, readStringInto);
-    file.reopen(ByteBuilder().hex("03 00 00 00 61 62").data());
-    EXPECT_THROW(Cb::readString(file.in()), ztx::eof);
     expectReadErrors({{ByteBuilder().i32(-1).hex("61 62 63 00"), "Error reading Cb::String"},
                       {ByteBuilder().i32(INT32_MIN).hex("61 62 63 00"), "Error reading Cb::String"},
                       {ByteBuilder().i32(INT32_MAX).hex("61 62 63 00"), kStringEof}},
@@ -73,23 +64,24 @@ TEST(ZtpPlainArray, ExactBytesRoundTripsAndBadCounts) {
     EXPECT_EQ(values, readAll(bytes, Cb::readArray<zt::vec3i>));
     EXPECT_EQ("00 00 00 00 00 00 00 00",
               toHex(bytesWritten([](Cb::ZtpOutput& out) { Cb::writeArray(zt::array1<int>(), out); })));
-    expectCutErrors(ByteBuilder().i64(3).i32(10).i32(20).i32(30).data(), {{8, kSizeError}, {20, kDataError}},
+    expectCutErrors(ByteBuilder().i64(3).i32(10).i32(20).i32(30).data(), {{8, kArraySizeError}, {20, kArrayDataError}},
                     Cb::readArray<int>);
     // Two elements present, and counts below zero, of 3, 2^62 and the most there can be.
     auto twoWithCount = [](int64_t count) { return ByteBuilder().i64(count).i32(1).i32(2); };
-    expectReadErrors({{twoWithCount(-1), kSizeError}, {twoWithCount(INT64_MIN), kSizeError},
-                      {twoWithCount(3), kDataError}, {twoWithCount(int64_t(1) << 62), kDataError},
-                      {twoWithCount(INT64_MAX), kDataError}},
+    expectReadErrors({{twoWithCount(-1), kArraySizeError}, {twoWithCount(INT64_MIN), kArraySizeError},
+                      {twoWithCount(3), kArrayDataError}, {twoWithCount(int64_t(1) << 62), kArrayDataError},
+                      {twoWithCount(INT64_MAX), kArrayDataError}},
                      Cb::readArray<int>);
 }
 
 TEST(ZtpLegacyArray, EmptyRawAndCompressedRecordsDropPartialElements) {
-    EXPECT_TRUE(legacy<zt::vec3f>(ByteBuilder().hex("00 00 00 00")).empty());
+    EXPECT_TRUE(readAll(testsupport::fromHex("00 00 00 00"), Cb::readLegacyArray<zt::vec3f>, 13).empty());
     // A byte size that is no multiple of the element drops the partial element, raw or compressed (any
     // flag but 0); the raw 24-byte record is pinned by the channel records.
-    EXPECT_EQ((std::vector<int>{7, 8}), legacy<int>(ByteBuilder().u32(10).u32(0).i32(7).i32(8).hex("AA BB")));
+    EXPECT_EQ((std::vector<int>{7, 8}),
+              readAll(ByteBuilder().u32(10).u32(0).i32(7).i32(8).hex("AA BB").data(), Cb::readLegacyArray<int>, 13));
     EXPECT_EQ((std::vector<zt::vec3i>{{{0x03020100, 0x07060504, 0x0B0A0908}}}),
-              legacy<zt::vec3i>(ByteBuilder().u32(16).u32(7).u32(24).hex(kStream16)));
+              readAll(ByteBuilder().u32(16).u32(7).u32(24).hex(kStream16).data(), Cb::readLegacyArray<zt::vec3i>, 13));
 }
 
 TEST(ZtpLegacyArray, CutHostileAndDamagedRecordsFail) {
@@ -102,10 +94,10 @@ TEST(ZtpLegacyArray, CutHostileAndDamagedRecordsFail) {
     expectReadErrors({{ByteBuilder().u32(0xFFFFFFFFu).u32(0).i32(1), kLegacyError},
                       {ByteBuilder().u32(16).u32(1).u32(0xFFFFFFF0u).hex(kStream16), kLegacyError},
                       {ByteBuilder().u32(0xFFFFFFF0u).u32(1).u32(24).hex(kStream16), kLegacyError},
-                      {ByteBuilder().u32(20).u32(1).u32(24).hex(kStream16), "ZTP Decompression Data Error:"},
+                      {ByteBuilder().u32(20).u32(1).u32(24).hex(kStream16), kInflateDataError},
                       {ByteBuilder().u32(12).u32(1).u32(24).hex(kStream16), "ZTP Decompression Buffer Error:"},
                       {ByteBuilder().u32(16).u32(1).u32(24).hex(kStream16.substr(0, 69) + "7A"),
-                       "ZTP Decompression Data Error:"}},
+                       kInflateDataError}},
                      Cb::readLegacyArray<int>, 13);
 }
 
