@@ -40,16 +40,14 @@ TEST_F(QelCurves, TextsTakeDegreeAndParseTimeKeyframes) {
 TEST_F(QelCurves, CubicSegmentsMeetTheKeyframesWithTension) {
     const std::vector<std::pair<double, double>> keys = {{0, 0}, {1, 1}, {2, 0}, {4, 3}, {4.5, -2}};
     auto c = built<zt::cubic_curve>(keys);
-    for (int i = 0; i + 1 < 5; ++i) {
-        EXPECT_NEAR(keys[i].second, c.evaluateSegment(i, keys[i].first), 1e-12) << i;
-        EXPECT_NEAR(keys[i + 1].second, c.evaluateSegment(i, keys[i + 1].first), 1e-12) << i;
-    }
+    for (size_t i = 0; i + 1 < keys.size(); ++i)
+        for (size_t k : {i, i + 1}) EXPECT_NEAR(keys[k].second, c.evaluateSegment(int(i), keys[k].first), 1e-12) << i;
     // Segment 0 with tension 0.1: p = y0 = 0, q = y2 = 0, t = 0.5:
     // a = -1.9, b = 2.8, c = 0.1, d = 0 -> ((a/2 + b)/2 + c)/2.
     EXPECT_NEAR(((-1.9 * 0.5 + 2.8) * 0.5 + 0.1) * 0.5, c.evaluate(0.5), 1e-12);
 }
 
-TEST_F(QelCurves, FindSegmentAndStep) {
+TEST_F(QelCurves, FindSegmentStepRebuildFailuresAndSegmentsNotYetBuilt) {
     auto c = built<zt::linear_curve>({{10, 1}, {0, 0}, {20, 5}, {10, 9}});
     EXPECT_EQ(-1, zt::linear_curve().findSegment(0.0));
     // A position equal to a key belongs to the segment ending there.
@@ -68,18 +66,16 @@ TEST_F(QelCurves, FindSegmentAndStep) {
     double next = 1.0;
     EXPECT_EQ(0.0, zt::linear_curve().step(0.0, 7.0, &next));
     EXPECT_EQ(7.0, next);
-}
-
-TEST_F(QelCurves, RebuildFailuresAndSegmentsNotYetBuilt) {
+    // Curves without keyframes cannot be built; segments added since the last build cannot be evaluated.
     EXPECT_EQ("linear_curve::rebuild - No keyframes", messageOf([] { zt::linear_curve().rebuild(); }));
     EXPECT_EQ("quadratic_curve::rebuild - No keyframes", messageOf([] { zt::quadratic_curve().rebuild(); }));
     EXPECT_EQ("cubic_curve::rebuild - No keyframes", messageOf([] { zt::cubic_curve().rebuild(); }));
-    auto c = built<zt::linear_curve>({{0, 0}, {1, 1}});
-    c.addKeyframe(2, 5);
-    EXPECT_EQ("curve segment 1 is not built (1 segments)", messageOf([&] { c.evaluate(1.5); }));
-    EXPECT_EQ("curve segment -1 is not built (1 segments)", messageOf([&] { c.evaluateSegment(-1, 0.0); }));
-    c.rebuild();
-    EXPECT_EQ(3.0, c.evaluate(1.5));
+    auto grown = built<zt::linear_curve>({{0, 0}, {1, 1}});
+    grown.addKeyframe(2, 5);
+    EXPECT_EQ("curve segment 1 is not built (1 segments)", messageOf([&] { grown.evaluate(1.5); }));
+    EXPECT_EQ("curve segment -1 is not built (1 segments)", messageOf([&] { grown.evaluateSegment(-1, 0.0); }));
+    grown.rebuild();
+    EXPECT_EQ(3.0, grown.evaluate(1.5));
 }
 
 }  // namespace
