@@ -17,6 +17,9 @@ namespace iotest {
 using testsupport::ByteBuilder;
 using testsupport::messageOf;
 using testsupport::toHex;
+inline const std::string kArraySizeError = "Error reading array size";
+inline const std::string kArrayDataError = "Error reading array data";
+inline const std::string kInflateDataError = "ZTP Decompression Data Error:";
 template <class T>
 using ReadFn = void (*)(zt::array1<T>&, Cb::ZtpInput&);  // Cb::readArray<T> and its kin
 
@@ -88,12 +91,11 @@ using Fields = std::vector<std::pair<size_t, std::string>>;
 
 // Every stop before the last field's end fails with its field's error; the whole length succeeds.
 inline void expectFieldErrors(const Fields& fields, const std::function<std::string(size_t)>& errorAt) {
-    size_t field = 0;
-    for (size_t stop = 0; stop < fields.back().first; ++stop) {
-        while (stop >= fields[field].first) ++field;
-        EXPECT_EQ(fields[field].second, errorAt(stop)) << "stopped at byte " << stop;
-    }
-    EXPECT_EQ("(no failure)", errorAt(fields.back().first));
+    std::vector<std::string> expected;
+    for (const auto& [end, error] : fields) expected.resize(end, error);
+    expected.push_back("(no failure)");
+    for (size_t stop = 0; stop < expected.size(); ++stop)
+        EXPECT_EQ(expected[stop], errorAt(stop)) << "stopped at byte " << stop;
 }
 
 // Reads the bytes cut at every position.

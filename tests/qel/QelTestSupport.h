@@ -18,10 +18,9 @@ namespace qeltest {
 using NodePtr = std::unique_ptr<Cbp::QelNode>;
 using testsupport::messageOf;
 
-constexpr float kNoMin = -3.4028235e38f;
-constexpr float kNoMax = 3.4028235e38f;
+constexpr float kNoMax = 3.4028235e38f;  // the float range: no bounds
 
-inline NodePtr parse(const std::string& text) { return NodePtr(Cb::parseExpression(text, kNoMin, kNoMax)); }
+inline NodePtr parse(const std::string& text) { return NodePtr(Cb::parseExpression(text, -kNoMax, kNoMax)); }
 
 // Class names without "Qel" with children in order, "-" for an absent child,
 // the axis and the noise sign; integer constants as their value, float
@@ -41,21 +40,10 @@ inline std::string outline(const Cbp::QelNode* node) {
 }
 inline std::string outline(const std::string& text) { return outline(parse(text).get()); }
 
-inline Cb::FrameTime atFrame(float frame) {
-    Cb::FrameTime t;
-    t.frame = frame;
-    return t;
-}
+inline Cb::FrameTime atFrame(float frame) { return {.frame = frame}; }
 
-// The expression's value at t, component c, slot k.
-inline float value(const std::string& text, const Cb::FrameTime& t = Cb::FrameTime(), int c = 0, int k = 0) {
-    return parse(text)->eval(t, c, k);
-}
-inline std::string stringValue(const std::string& text, const Cb::FrameTime& t = Cb::FrameTime()) {
-    std::string out;
-    parse(text)->evalString(out, t, 0, 0);
-    return out;
-}
+// The expression's value at t, component c, slot 0.
+inline float value(const std::string& s, const Cb::FrameTime& t = {}, int c = 0) { return parse(s)->eval(t, c, 0); }
 
 // The global context exists for every test of the fixture.
 class QelTest : public ::testing::Test {
