@@ -60,8 +60,10 @@ TEST_F(QelContextTest, ContextWithoutABodySlotsPositionsAndChannelNames) {
     EXPECT_EQ(281.5f, pos->eval({}, 0, 1));
     EXPECT_EQ("QEL context error: thread slot 100000 out of range", messageOf([&] { pos->eval({}, 0, 100000); }));
     // Legacy channel names are mapped, case-sensitively; without a shape channel nodes bind to nothing.
-    EXPECT_EQ("fluid-distance", Cb::QelContext::mapChannelName("fluidDistance"));
-    EXPECT_EQ("FluidDistance", Cb::QelContext::mapChannelName("FluidDistance"));
+    for (const auto& [from, to] : {std::pair{"fluidDistance", "fluid-distance"}, {"solidDistance", "solid-distance"},
+                                   {"solidVelocity", "solid-velocity"}, {"particleCount", "particle-count"},
+                                   {"expansionRate", "expansion-rate"}, {"FluidDistance", "FluidDistance"}})
+        EXPECT_EQ(to, Cb::QelContext::mapChannelName(from));
     EXPECT_EQ(0.0f, bound(".fluidDistance", &context)->eval({}, 0, 0));
     // Slots, two per worker, follow the thread count when the context resolves again.
     const int runtimeThreads = omp_get_max_threads();
