@@ -140,6 +140,7 @@ TEST_F(Export, TwentyThousandAndOneParticlesAndFailuresThatWriteNothing) {
         EXPECT_EQ(1, noRoot.code);
         EXPECT_NE(std::string::npos,
                   noRoot.err.find("Unhandled exception: Please set $CORIX_PATH to the Corix root directory.\n"));
+        EXPECT_EQ(0, Cb::startupDepth());  // the failed start-up was ended
     }
     // 20001 particles take two sequence blocks; with positions only the file
     // ends with the position blocks' data, and damaging it fails the run.

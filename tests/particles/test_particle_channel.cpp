@@ -43,6 +43,12 @@ TEST(ParticleChannelValues, StatisticsOfEmptyAndTinyChannelsAndIndexedAccess) {
         addBlock<float>(two, 1, {{1, 0, 0}}, {10});
         EXPECT_EQ((vec3f{{6, 6, 6}}), two.mean3f());
     }
+    // A static schedule gives two workers blocks {0, 1, 2} and {3, 4}: (0 + 6) / 2,
+    // the same every run; no other split of these block means gives 3.
+    testsupport::ScopedThreads pair(2);
+    ParticleChannel<float> five;
+    for (int g = 0; g < 5; ++g) addBlock<float>(five, 0, {{g, 0, 0}}, {g < 3 ? 0.0f : 6.0f});
+    EXPECT_EQ((vec3f{{3, 3, 3}}), five.mean3f());
     // Particle indices name the block in their high half and the element in their low one.
     ParticleChannel<zt::vec3i> cells;
     addBlock<zt::vec3i>(cells, 0, {{0, 0, 0}}, {{{1, 2, 3}}});

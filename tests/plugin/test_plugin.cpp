@@ -1,6 +1,7 @@
 // Real plug-in libraries, built beside this test: loading one found next to
 // its signature under either name, bodies of its own class created across the
-// library boundary, each way a load fails, and registered code first.
+// library boundary and let go by the converter before the code is unloaded,
+// each way a load fails, and registered code first.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -9,7 +10,9 @@
 
 #include "../factory/FactoryTestSupport.h"
 #include "CaptureOutput.h"
+#include "ExportParticles.h"
 #include "MessageOf.h"
+#include "ParticleBodies.h"
 #include "cb/factory/Factory.h"
 #include "cb/values/ValueBase.h"
 
@@ -53,6 +56,25 @@ TEST_F(Plugin, ALibraryBesideItsSignatureSuppliesTheBodyCodeUnderEitherName) {
         Cb::end();  // the clean-up BeginPlugin registered runs before the library goes
         EXPECT_EQ("Corix: Test plug-in cleaned up\n", err.finish());
     }
+}
+
+TEST_F(Plugin, TheConverterDropsPluginBodiesBeforeTheLibraryUnloadsTheirCode) {
+    ASSERT_EQ("(no failure)", start(CB_PLUGIN_GOOD, "Test-Plugin.so"));
+    const std::string in = install_.root + "/in.ztp", out = install_.root + "/out.txscene";
+    std::unique_ptr<Cb::Body> body(factory().createFromSignature("Test-Plugin"));
+    body->setSignatureName("Test-Plugin");  // read back through the plug-in's code
+    testsupport::writeBodies(in, {body.get()});
+    body.reset();
+    bool written = false;
+    {
+        testsupport::CaptureStdout quiet;
+        testsupport::CaptureStderr err;
+        Cb::end();
+        // The reader's stored body is of the plug-in's class: freed after the
+        // converter's Cb::end() it would run code that is no longer loaded.
+        written = exportParticles(in.c_str(), out.c_str(), "p", 0.1f, 24.0f, 1.0f);
+    }
+    EXPECT_TRUE(written);
 }
 
 TEST_F(Plugin, EveryFailedLoadNamesTheFirstPathTried) {

@@ -71,6 +71,9 @@ TEST_F(QelContextTest, ContextWithoutABodySlotsPositionsAndChannelNames) {
     context.resolve();
     EXPECT_GE(context.threadSlots(), 6);
     Cb::applyLibraryThreadCount(1);
+    // Reference visiting flags cover every OpenMP worker, not just the library's count.
+    omp_set_num_threads(5);
+    EXPECT_GE(Cbp::QelRef().visitingSlots(), 5);
     omp_set_num_threads(runtimeThreads);
 }
 

@@ -154,8 +154,12 @@ TEST_F(Reader, TakeBodyHandsOutCopiesWhoseDataStaysInTheFileUntilUsed) {
     EXPECT_EQ("Cannot access out-of-bounds body index 1 in BodyReader", messageOf([&] { reader->takeBody(1); }));
     EXPECT_EQ("Cannot access out-of-bounds body index -1 in BodyReader", messageOf([&] { reader->takeBody(-1); }));
     reader->close();
+    // Detached, the copy's channel loads alone: the stored body keeps its data in the file.
+    body->mutableParticleShape()->channel("position").detach();
     auto* positions = body->particleShape()->channelAs<ParticleChannel<zt::vec3f>>("position");
     EXPECT_TRUE(positions->rawStorage().loadPending());
     positions->makeResident();
     EXPECT_TRUE(positions->size() == 2u && positions->max3f()[0] == 10.5f);
+    auto* stored = reader->storedBody(0)->particleShape()->channelAs<ParticleChannel<zt::vec3f>>("position");
+    EXPECT_TRUE(stored != positions && stored->rawStorage().loadPending());
 }

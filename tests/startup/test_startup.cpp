@@ -48,6 +48,7 @@ TEST(Startup, NestedBeginsReleaseOnlyAtTheOutermostEndAndBodiesNeedCorixPath) {
     EXPECT_EQ("-------", state());
     EXPECT_EQ(nullptr, Cb::logFile());
     Cb::end();  // without a begin: ignored, so the next start-up still works
+    EXPECT_EQ(0, Cb::startupDepth());
     EXPECT_EQ("Please set $CORIX_PATH to the Corix root directory.", messageOf([] { Cb::begin(true); }));
     EXPECT_EQ(13u, Cb::Factory::instance().bodyCodeNames().size());  // the built-in types are registered by then
     Cb::end();  // a start-up that threw is released by its end

@@ -98,6 +98,8 @@ TEST_F(Values, LimitsComponentsEnumeratedValuesAndLegacyNames) {
     auto* res = add(new Value3i("Res", {"1", "2.9", "-2.9"}));
     EXPECT_EQ(2, res->evaluate(FrameTime(), 1));  // toward zero
     EXPECT_EQ(-2, res->evaluate(FrameTime(), 2));
+    res->setExpression("sqrt(-1)", 0);  // NaN converts to 0
+    EXPECT_EQ(0, res->evaluate(FrameTime(), 0));
     EXPECT_EQ(res->node(2), res->node(7));  // past the last gives the last tree
 
     EnumGroup constructionEnum("ConstructionEnum", {"Empty", "Live"});
