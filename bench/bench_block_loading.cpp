@@ -11,7 +11,7 @@
 #include <random>
 #include <string>
 
-#include "cb/io/ZtpStream.h"
+#include "cb/encoding/ZtpStream.h"
 #include "zt/block3_array.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <random>
 #include <string>
 
-#include "cb/io/CompressedArray.h"
+#include "cb/encoding/CompressedArray.h"
 
 namespace {
 

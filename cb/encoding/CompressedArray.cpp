@@ -1,4 +1,4 @@
-#include "cb/io/CompressedArray.h"
+#include "cb/encoding/CompressedArray.h"
 
 #include <omp.h>
 

@@ -1,7 +1,7 @@
-#include "cb/io/LayoutRecord.h"
+#include "cb/encoding/LayoutRecord.h"
 
-#include "cb/io/ZtpEncoding.h"
-#include "cb/io/ZtpStream.h"
+#include "cb/encoding/ZtpEncoding.h"
+#include "cb/encoding/ZtpStream.h"
 #include "zt/tile_layout3.h"
 
 namespace Cb {

@@ -1,4 +1,4 @@
-#include "cb/io/ZtpEncoding.h"
+#include "cb/encoding/ZtpEncoding.h"
 
 #include <climits>
 #include <cstring>

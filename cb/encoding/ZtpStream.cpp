@@ -1,4 +1,4 @@
-#include "cb/io/ZtpStream.h"
+#include "cb/encoding/ZtpStream.h"
 
 #include <sys/stat.h>
 

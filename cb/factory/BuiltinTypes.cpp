@@ -1,15 +1,20 @@
-// The built-in channel type names, registered at start-up in this order:
-// field types, particle types, buffer types, each branch closed by its
-// "*::base" type test. "buffer::int64" is deliberately absent: such channels
-// are written under that name but cannot be recreated from it.
+#include "cb/factory/BuiltinTypes.h"
+
 #include "cb/fields/FieldChannel.h"
+#include "cb/fields/FieldShape.h"
 #include "cb/fields/FieldSpecialChannels.h"
 #include "cb/model/BufferChannel.h"
 #include "cb/model/ChannelRegistry.h"
+#include "cb/model/MeshShapes.h"
 #include "cb/model/ParticleChannel.h"
+#include "cb/model/ParticleShape.h"
+#include "cb/model/PointShape.h"
+#include "cb/model/Shape.h"
 
 namespace Cb {
 
+// "buffer::int64" is deliberately absent: such channels are written under that
+// name but cannot be recreated from it.
 void registerChannelTypes() {
     registerChannelClass<FieldChannel1i>();
     registerChannelClass<FieldChannel1i64>();
@@ -39,6 +44,17 @@ void registerChannelTypes() {
     registerChannelClass<BufferChannel<zt::vec4f>>();
     registerChannelClass<BufferChannel<zt::vec4i>>();
     registerChannelTest<BufferChannelBase>();
+}
+
+void registerShapeTypes() {
+    registerShapeType("Field", &newShapeOf<FieldShape>);
+
+    registerShapeType("Particle", &newShapeOf<ParticleShape>);
+
+    registerShapeType("Triangle", &newShapeOf<TriangleShape>);
+    registerShapeType("Point", &newShapeOf<PointShape>);
+    registerShapeType("Edge", &newShapeOf<EdgeShape>);
+    registerShapeType("Tet", &newShapeOf<TetShape>);
 }
 
 }  // namespace Cb

@@ -1,5 +1,7 @@
 // Finding, compiling and loading body signatures, and the plug-in libraries
 // that supply code for user body types.
+#include "cb/factory/SignatureLoading.h"
+
 #include "cb/Log.h"
 #include "cb/factory/Factory.h"
 #include "cb/factory/Files.h"
@@ -37,6 +39,8 @@ void* requireExport(const SharedLibrary& library, const char* exportName, const 
 }
 
 }  // namespace
+
+Cbp::Root* compileSignature(const std::string& path) { return compileSignatureWith(path, readFile); }
 
 std::vector<std::string> Factory::signatureDirectories() {
     const std::string root = corixRoot();

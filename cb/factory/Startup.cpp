@@ -1,3 +1,4 @@
+#include "cb/factory/BuiltinTypes.h"
 #include "cb/factory/Startup.h"
 
 #include "cb/Log.h"

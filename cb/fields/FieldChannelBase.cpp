@@ -4,8 +4,8 @@
 #include <limits>
 #include <mutex>
 
+#include "cb/encoding/CompressedArray.h"
 #include "cb/fields/FieldChannel.h"
-#include "cb/io/CompressedArray.h"
 #include "cb/io/ZtpReader.h"
 #include "cb/io/ZtpWriter.h"
 #include "zt/cat.h"

@@ -5,13 +5,13 @@
 #include <vector>
 
 #include "cb/Log.h"
-#include "cb/io/LayoutRecord.h"
-#include "cb/io/ZtpEncoding.h"
+#include "cb/encoding/LayoutRecord.h"
+#include "cb/encoding/ZtpEncoding.h"
 #include "cb/io/ZtpWriter.h"
-#include "cb/model/PointShape.h"
 #include "cb/model/Channel.h"
 #include "cb/model/ChannelRegistry.h"
 #include "cb/model/ParticleShape.h"
+#include "cb/model/PointShape.h"
 #include "cb/model/Shape.h"
 #include "cb/qel/QelContext.h"
 #include "cb/values/EnumGroup.h"

@@ -4,8 +4,8 @@
 #include <limits>
 #include <type_traits>
 
-#include "cb/io/CompressedArray.h"
-#include "cb/io/ZtpEncoding.h"
+#include "cb/encoding/CompressedArray.h"
+#include "cb/encoding/ZtpEncoding.h"
 #include "cb/io/ZtpReader.h"
 #include "cb/io/ZtpWriter.h"
 #include "cb/model/ChannelElement.h"

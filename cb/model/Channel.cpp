@@ -1,7 +1,7 @@
 #include "cb/model/Channel.h"
 
 #include "cb/Log.h"
-#include "cb/io/ZtpEncoding.h"
+#include "cb/encoding/ZtpEncoding.h"
 #include "cb/io/ZtpWriter.h"
 #include "zt/cat.h"
 #include "zt/ztx.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "cb/Log.h"
-#include "cb/io/ZtpEncoding.h"
+#include "cb/encoding/ZtpEncoding.h"
 #include "cb/io/ZtpReader.h"
 #include "cb/io/ZtpWriter.h"
 #include "zt/cat.h"

@@ -1,7 +1,6 @@
 #include "cb/sig/SigCompiler.h"
 
 #include "cb/Log.h"
-#include "cb/factory/Files.h"
 #include "zt/cat.h"
 #include "zt/ztx.h"
 
@@ -19,8 +18,6 @@ Cbp::Root* compileSignatureWith(const std::string& path, const std::function<std
     logInfo("Compiled SIG: " + root->name());
     return root.release();
 }
-
-Cbp::Root* compileSignature(const std::string& path) { return compileSignatureWith(path, readFile); }
 
 Cbp::Root* compileSignatureText(const std::string& text, const std::string& path) {
     return compileSignatureWith(path, [&text](const std::string&) { return text; });

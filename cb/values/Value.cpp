@@ -5,9 +5,9 @@
 #include <limits>
 
 #include "cb/Log.h"
-#include "cb/io/ZtpEncoding.h"
-#include "cb/io/ZtpStream.h"
 #include "cb/ThreadCount.h"
+#include "cb/encoding/ZtpEncoding.h"
+#include "cb/encoding/ZtpStream.h"
 #include "cb/qel/QelContext.h"
 #include "cb/qel/QelNode.h"
 #include "cb/qel/QelNodes.h"

@@ -1,7 +1,7 @@
 #include "cb/values/ValueIo.h"
 
-#include "cb/io/ZtpEncoding.h"
-#include "cb/io/ZtpStream.h"
+#include "cb/encoding/ZtpEncoding.h"
+#include "cb/encoding/ZtpStream.h"
 #include "cb/values/EnumGroup.h"
 #include "cb/values/Value.h"
 #include "cb/values/Value1e.h"

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "cb/io/ZtpEncoding.h"
-#include "cb/io/ZtpStream.h"
+#include "cb/encoding/ZtpEncoding.h"
+#include "cb/encoding/ZtpStream.h"
 #include "zt/cat.h"
 #include "zt/compression_buffer.h"
 #include "zt/ztx.h"

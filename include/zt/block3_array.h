@@ -31,13 +31,12 @@
 // lost or misplaced.
 //
 // The block array record is read and written through the ZTP stream classes
-// (cb/io), the one place where this layer uses a layer above it.
+// (cb/encoding): block storage and the byte layer lean on each other, and
+// neither includes anything above them.
 
 #include <cstdint>
 #include <cstdio>
-#include <map>
 #include <memory>
-#include <set>
 #include <span>
 #include <string>
 #include <utility>
@@ -45,6 +44,9 @@
 
 #include "zt/array1.h"
 #include "zt/block3.h"
+#include "zt/block3_list.h"
+#include "zt/block_moves.h"
+#include "zt/block_statistics.h"
 #include "zt/compression_buffer.h"
 #include "zt/vec.h"
 
@@ -60,96 +62,6 @@ class tile3;
 
 // First ZTP version whose block array record has the block table layout.
 constexpr int32_t kBlockTableVersion = 14;
-
-// Owning list of block slots. Slots are read with acquire loads and stored
-// with release stores, so a reader outside the load lock sees either null or
-// a complete block.
-class block3_list {
-public:
-    block3_list() = default;
-    block3_list(const block3_list&) = delete;
-    block3_list& operator=(const block3_list&) = delete;
-    block3_list(block3_list&& other) noexcept : slots_(std::move(other.slots_)) {}
-    block3_list& operator=(block3_list&& other) noexcept;
-    ~block3_list() { clear(); }
-
-    int64_t count() const { return int64_t(slots_.size()); }
-    block3_base* get(int64_t slot) const;
-    // Deletes the block that was there.
-    void set(int64_t slot, std::unique_ptr<block3_base> block);
-    std::unique_ptr<block3_base> take(int64_t slot);
-    void push_back(std::unique_ptr<block3_base> block);
-    // New slots are null; slots cut off are deleted.
-    void resize(int64_t n);
-    // Removes a slot; the later slots move down by one.
-    void erase(int64_t slot);
-    void clear() { resize(0); }
-
-private:
-    std::vector<block3_base*> slots_;
-};
-
-// Per-block sets of element indices to remove (erase lists). Each set is
-// created and filled by the one worker that visits its block.
-using erase_list = std::vector<std::unique_ptr<std::set<int>>>;
-
-// Particles moving to one destination: parallel lists of source global
-// blocks and source element indices.
-struct block_moves {
-    array1<int> blocks;
-    array1<int> elements;
-    int64_t count() const { return blocks.count(); }
-    void add(int block, int element) {
-        blocks.push_back(block);
-        elements.push_back(element);
-    }
-    void append(const block_moves& other);
-};
-
-struct tile_key {
-    int32_t i, j, k;
-    friend auto operator<=>(const tile_key&, const tile_key&) = default;
-};
-
-// Particles moving to a tile that has no block yet, and the block created
-// for them by applyMoves (one channel at a time; adoptNewBlocks takes it).
-struct new_block_moves {
-    block_moves moves;
-    bool coarse = false;
-    int64_t slot = -1;  // the tile's slot in its list
-    std::unique_ptr<block3_base> block;
-};
-
-// What reblock computes from the positions and every channel carries out.
-struct block_move_plan {
-    std::map<int64_t, block_moves> toBlocks;          // destination global block
-    std::map<tile_key, new_block_moves> toNewBlocks;  // destination tile without a block
-    std::map<int64_t, array1<int>> removals;          // source global block -> elements
-
-    void record(int64_t source, int element, int64_t destination);
-    void recordNew(int64_t source, int element, const tile_key& tile, bool coarse, int64_t slot);
-    // Appends every list of `other` to the same key's list here.
-    void merge(block_move_plan&& other);
-    bool empty() const { return removals.empty(); }
-};
-
-// Channel statistics from per-worker partials.
-enum class block_statistic { min, max, mean };
-
-struct statistic_partial {
-    vec3f value;         // running min / max, or the sum of block means
-    float blocks = 0.0f; // non-empty blocks seen
-    bool saw = false;
-
-    explicit statistic_partial(block_statistic which);
-    // A non-empty block's own statistic joins the partial.
-    void add(const block3_base& block, block_statistic which);
-};
-
-// Minimum and maximum over the partials that saw a block; the mean is the
-// plain average of each such worker's mean of block means. False when no
-// worker saw a block.
-bool combinePartials(std::span<const statistic_partial> partials, block_statistic which, vec3f& result);
 
 class block3_array_base {
 public:

@@ -12,7 +12,7 @@
 #include "MessageOf.h"
 #include "ScopedThreads.h"
 #include "TempPath.h"
-#include "cb/io/ZtpStream.h"
+#include "cb/encoding/ZtpStream.h"
 #include "zt/block3_array.h"
 #include "zt/block3_tiles.h"
 #include "zt/compression_buffer.h"

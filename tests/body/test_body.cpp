@@ -13,6 +13,7 @@
 #include "MessageOf.h"
 #include "TempPath.h"
 #include "cb/Log.h"
+#include "cb/factory/BuiltinTypes.h"
 #include "cb/io/ZtpWriter.h"
 #include "cb/model/Body.h"
 #include "cb/model/ChannelRegistry.h"

@@ -9,7 +9,7 @@
 #include "ByteBuilder.h"
 #include "MessageOf.h"
 #include "TempPath.h"
-#include "cb/io/ZtpStream.h"
+#include "cb/encoding/ZtpStream.h"
 #include "zt/array1.h"
 
 namespace iotest {

@@ -8,7 +8,7 @@
 
 #include "IoTestSupport.h"
 #include "ScopedThreads.h"
-#include "cb/io/CompressedArray.h"
+#include "cb/encoding/CompressedArray.h"
 #include "zt/cat.h"
 #include "zt/compression_buffer.h"
 

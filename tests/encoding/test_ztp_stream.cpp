@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "IoTestSupport.h"
-#include "cb/io/ZtpEncoding.h"
+#include "cb/encoding/ZtpEncoding.h"
 #include "cb/io/ZtpReader.h"
 #include "cb/io/ZtpWriter.h"
 

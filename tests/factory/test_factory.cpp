@@ -168,7 +168,7 @@ std::string valuesOf(const Cb::Body& body) {
         for (int i = 0; i < body.sectionAt(s)->valueCount(); ++i) {
             const Cb::ValueBase& v = *body.sectionAt(s)->valueAt(i);
             out += zt::cat(" ", v.ownName(), ":", v.typeName(), ":", v.readOnly() ? "R" : "", v.hidden() ? "H" : "");
-            for (int c = 0; c < v.componentCount(); ++c) out += (c ? "," : "=") + v.expression(c);
+            for (int c = 0; c < v.componentCount(); ++c) out += zt::cat(c ? "," : "=", v.expression(c));
         }
     }
     return out;

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "MessageOf.h"
+#include "cb/factory/BuiltinTypes.h"
 #include "cb/model/ChannelRegistry.h"
 #include "cb/model/Shape.h"
 #include "cb/qel/QelContext.h"

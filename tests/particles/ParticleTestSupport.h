@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "cb/factory/BuiltinTypes.h"
 #include "cb/model/ChannelRegistry.h"
 #include "cb/model/ParticleChannel.h"
 #include "cb/model/Shape.h"

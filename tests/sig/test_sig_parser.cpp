@@ -14,6 +14,7 @@
 #include "CaptureOutput.h"
 #include "MessageOf.h"
 #include "TempPath.h"
+#include "cb/factory/SignatureLoading.h"
 #include "cb/sig/ChannelDecl.h"
 #include "cb/sig/SectionDecl.h"
 #include "cb/sig/SigCompiler.h"

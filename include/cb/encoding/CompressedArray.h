@@ -18,8 +18,8 @@
 
 #include <cstdint>
 
-#include "cb/io/ZtpEncoding.h"
-#include "cb/io/ZtpStream.h"
+#include "cb/encoding/ZtpEncoding.h"
+#include "cb/encoding/ZtpStream.h"
 #include "zt/array1.h"
 
 namespace Cb {

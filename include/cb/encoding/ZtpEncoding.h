@@ -20,7 +20,7 @@
 #include <type_traits>
 
 #include "cb/String.h"
-#include "cb/io/ZtpStream.h"
+#include "cb/encoding/ZtpStream.h"
 #include "zt/array1.h"
 
 namespace Cb {

@@ -29,7 +29,7 @@
 #include <variant>
 #include <vector>
 
-#include "cb/io/ZtpStream.h"
+#include "cb/encoding/ZtpStream.h"
 #include "cb/model/Channel.h"
 #include "zt/field3.h"
 #include "zt/omp_lock.h"

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "cb/encoding/ZtpStream.h"
 #include "cb/io/BodyReader.h"
-#include "cb/io/ZtpStream.h"
 
 namespace Cb {
 

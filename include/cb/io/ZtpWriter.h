@@ -6,8 +6,8 @@
 
 #include <cstdint>
 
+#include "cb/encoding/ZtpStream.h"
 #include "cb/io/BodyWriter.h"
-#include "cb/io/ZtpStream.h"
 
 namespace Cb {
 

@@ -1,6 +1,6 @@
 #pragma once
 // The channel type registry: channel type name -> create function, and
-// channel type name -> type test. Filled by registerChannelTypes() at library
+// channel type name -> type test. Filled by registerChannelTypes() (cb/factory/BuiltinTypes.h) at library
 // start-up, emptied by releaseChannelTypes() at shutdown. Plug-ins receive
 // pointers to the two tables and register into the host's copies.
 
@@ -52,9 +52,7 @@ void registerChannelTest() {
     registerChannelType(T::staticTypeName(), nullptr, &isChannelOf<T>);
 }
 
-// Start-up and shutdown: every built-in channel type name, and emptying both
-// tables.
-void registerChannelTypes();
+// Shutdown: empties both tables.
 void releaseChannelTypes();
 
 // Throws "Unknown channel type: '<name>'" for a name without a create

@@ -168,8 +168,6 @@ using ShapeAllocFn = Shape* (*)(bool withMaster);
 // Every outermost start-up sets the entries again, so a second registration
 // of a kind replaces the first without a warning.
 void registerShapeType(const std::string& kind, ShapeAllocFn create);
-// The built-in kinds.
-void registerShapeTypes();
 // Throws "Unknown shape: '<kind>'".
 Shape* createShape(const std::string& kind, bool withMaster);
 
