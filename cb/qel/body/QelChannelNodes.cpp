@@ -1,7 +1,7 @@
 // Nodes that read channels and field operations of the context they are
 // bound to. Channels are looked up while binding and cached until the next
 // bind; unbound nodes give 0.
-#include "QelEvalHelpers.h"
+#include "../QelEvalHelpers.h"
 #include "cb/model/Channel.h"
 #include "cb/qel/QelContext.h"
 #include "cb/qel/QelNodes.h"
