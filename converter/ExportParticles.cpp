@@ -24,6 +24,15 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
+// Prints a failure's message on standard error and keeps it for the caller.
+void fail(ExportSummary* summary, const std::string& message) {
+    std::fputs(message.c_str(), stderr);
+    if (summary) {
+        summary->failure = message;
+        while (!summary->failure.empty() && summary->failure.back() == '\n') summary->failure.pop_back();
+    }
+}
+
 // Frees both sequences when the export ends, whichever way it ends.
 struct SequenceRelease {
     Sequence& a;
@@ -37,44 +46,59 @@ struct SequenceRelease {
 }  // namespace
 
 bool writeParticleFile(const char* outputPath, const char* pluginName, float radius, float fps, float frame,
-                       Sequence& positions, Sequence& velocities) {
+                       Sequence& positions, Sequence& velocities, ExportSummary* summary, bool printSummary) {
     SequenceRelease release{positions, velocities};
 
     FilePtr file(std::fopen(outputPath, "w"));
     if (!file) {
-        std::fputs("Can't create output file!\n", stderr);
+        fail(summary, "Can't create output file!\n");
         return false;
     }
     FILE* f = file.get();
-    if (std::fprintf(f, "GeomParticleSystem %s {\n  render_type=7;\n", pluginName) < 0) return false;
+    if (std::fprintf(f, "GeomParticleSystem %s {\n  render_type=7;\n", pluginName) < 0) {
+        if (summary) summary->failure = "Can't write to the output file";
+        return false;
+    }
 
     BoundingBox box;
     if (!writeListVectorHex(f, positions, "positions", box, true, frame)) {
-        std::fputs("Can't write vertices to file\n", stderr);
+        fail(summary, "Can't write vertices to file\n");
         return false;
     }
     const float scale = 1.0f / fps;
     if (!writeListVectorHex(f, velocities, "velocities", &scale, true, frame)) {
-        std::fputs("Can't write velocities to file\n", stderr);
+        fail(summary, "Can't write velocities to file\n");
         return false;
     }
     const int count = positions.count();
     if (!writeListIntHex(f, count, true, frame)) {
-        std::fputs("Can't write ids to file\n", stderr);
+        fail(summary, "Can't write ids to file\n");
         return false;
     }
     if (!writeListFloatHex(f, radius, count, true, frame)) {
-        std::fputs("Can't write radii to file\n", stderr);
+        fail(summary, "Can't write radii to file\n");
         return false;
     }
     // The flush makes a late failure (a full disk) a failure, not a success.
-    if (std::fputs("  primary_visibility=1;\n}\n\n", f) < 0 || std::fflush(f) != 0) return false;
+    if (std::fputs("  primary_visibility=1;\n}\n\n", f) < 0 || std::fflush(f) != 0) {
+        if (summary) summary->failure = "Can't write to the output file";
+        return false;
+    }
 
+    float centre[3];
+    for (int a = 0; a < 3; ++a) centre[a] = (box.min[a] + box.max[a]) * 0.5f;
+    if (summary) {
+        summary->particles = count;
+        for (int a = 0; a < 3; ++a) {
+            summary->min[size_t(a)] = box.min[a];
+            summary->max[size_t(a)] = box.max[a];
+            summary->centre[size_t(a)] = centre[a];
+        }
+    }
+    if (!printSummary) return true;
     std::printf("exported %d particles\n", count);
     std::printf("bounding box is (%.3f, %.3f, %.3f):(%.3f, %.3f, %.3f)\n", double(box.min[0]), double(box.min[1]),
                 double(box.min[2]), double(box.max[0]), double(box.max[1]), double(box.max[2]));
-    float centre[3];
-    for (int a = 0; a < 3; ++a) centre[a] = (box.min[a] + box.max[a]) * 0.5f;
     std::printf("center of the bounding box is (%.3f, %.3f, %.3f)\n", double(centre[0]), double(centre[1]),
                 double(centre[2]));
     std::fflush(stdout);
@@ -174,12 +198,17 @@ void appendVelocityBlock(Sequence& velocities, Cb::ParticleShape& shape, int cha
 
 bool exportParticles(const char* inputPath, const char* outputPath, const char* pluginName, float radius,
                      float fps, float frame) {
+    return exportParticles(ExportRequest{inputPath, outputPath, pluginName, radius, fps, frame, true});
+}
+
+bool exportParticles(const ExportRequest& request, ExportSummary* summary) {
+    if (summary) *summary = ExportSummary();
     Sequence positions(12, kParticleBlockCapacity);
     Sequence velocities(12, kParticleBlockCapacity);
     try {
         LibrarySession library;
         {
-            Cb::ZtpReader reader(inputPath, "*", "Body");
+            Cb::ZtpReader reader(request.inputPath, "*", "Body");
             for (int i = 0; i < reader.bodyCount(); ++i) {
                 std::unique_ptr<Cb::Body> body = reader.takeBody(i);
                 if (!body || !body->hasShape("Particle")) continue;
@@ -191,10 +220,11 @@ bool exportParticles(const char* inputPath, const char* outputPath, const char* 
         }
         library.stop();
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "Unhandled exception: %s\n", e.what());
+        fail(summary, std::string("Unhandled exception: ") + e.what() + "\n");
         positions.clear();
         velocities.clear();
         return false;
     }
-    return writeParticleFile(outputPath, pluginName, radius, fps, frame, positions, velocities);
+    return writeParticleFile(request.outputPath.c_str(), request.pluginName.c_str(), request.radius, request.fps,
+                             request.frame, positions, velocities, summary, request.printSummary);
 }

@@ -1,7 +1,7 @@
-#include "cb/factory/BuiltinTypes.h"
 #include "cb/factory/Startup.h"
 
 #include "cb/Log.h"
+#include "cb/factory/BuiltinTypes.h"
 #include "cb/factory/Factory.h"
 #include "cb/model/Body.h"
 #include "cb/model/ChannelRegistry.h"

@@ -1,4 +1,3 @@
-#include "cb/encoding/ZtpStream.h"
 #include "zt/block3_array.h"
 
 #include <omp.h>
@@ -7,6 +6,7 @@
 #include <cstdint>
 
 #include "block3_detail.h"
+#include "cb/encoding/ZtpStream.h"
 #include "zt/cat.h"
 #include "zt/parallel.h"
 #include "zt/tile_layout3.h"

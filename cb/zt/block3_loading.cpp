@@ -1,6 +1,8 @@
 // Deferred loading of a block array's data from its ZTP file: single blocks
 // under one process-wide lock, and whole arrays in one pass over the data
 // region.
+#include "zt/block3_array.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -9,7 +11,6 @@
 #include "block3_detail.h"
 #include "cb/encoding/CompressedArray.h"
 #include "cb/encoding/ZtpStream.h"
-#include "zt/block3_array.h"
 #include "zt/cat.h"
 #include "zt/parallel.h"
 #include "zt/ztx.h"

@@ -1,5 +1,7 @@
 // The block array record of ZTP files: compressing the blocks into pieces,
 // writing the record, and reading and checking its tables (both layouts).
+#include "zt/block3_array.h"
+
 #include <omp.h>
 
 #include <cstdint>
@@ -8,7 +10,6 @@
 #include "cb/encoding/CompressedArray.h"
 #include "cb/encoding/ZtpEncoding.h"
 #include "cb/encoding/ZtpStream.h"
-#include "zt/block3_array.h"
 #include "zt/cat.h"
 #include "zt/parallel.h"
 #include "zt/ztx.h"

@@ -11,7 +11,8 @@ import sys
 
 LAYERS = [
     # (path prefixes, layer)
-    (["include/cb/String.h", "include/cb/CbRefPtr.h", "include/cb/Log.h", "include/cb/ThreadCount.h"], 0),
+    (["include/cb/String.h", "include/cb/CbRefPtr.h", "include/cb/Log.h", "include/cb/ThreadCount.h",
+      "include/cb/Version.h"], 0),
     (["include/zt/", "cb/zt/"], 1),
     (["include/txutils/", "txutils/"], 2),
     (["include/cb/encoding/", "cb/encoding/"], 2),
