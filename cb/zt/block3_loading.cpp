@@ -96,6 +96,34 @@ void block3_array_base::loadBlockLegacy(int list, int64_t slot, bool squeeze) {
     applyDefault(list, slot);
 }
 
+bool block3_array_base::storedBlockInfo(int64_t g, stored_block& info) const {
+    if (!loadPending_ || g < 0 || g >= blockCount() || residentBlock(g)) return false;
+    const auto [list, slot] = slotOf(g);
+    if (!isBlockSlot(list, slot)) return false;
+    info = stored_block();
+    if (version_ >= kBlockTableVersion) {
+        const uint64_t raw = pieceField(blockTable_, g, kPieceRawCount);
+        const uint64_t stored = pieceField(blockTable_, g, kPieceStoredSize);
+        info.tile = tableCoord(g);
+        info.compressed = raw != kRawPiece;
+        info.elements = int64_t(info.compressed ? raw : stored / elementSize());
+        info.storedBytes = int64_t(stored);
+        info.fileOffset = dataPosition_ + kByteCountSize + int64_t(pieceField(blockTable_, g, kPieceOffset));
+    } else {
+        info.fileOffset = legacyOffsets_[list][slot];
+    }
+    return true;
+}
+
+bool block3_array_base::releaseBlock(int64_t g) {
+    std::lock_guard<std::mutex> lock(blockLoadMutex());
+    if (!loadPending_ || g < 0 || g >= blockCount()) return false;
+    const auto [list, slot] = slotOf(g);
+    if (!isBlockSlot(list, slot)) return false;
+    lists_[list].set(slot, nullptr);
+    return true;
+}
+
 void block3_array_base::ensureLoaded() {
     if (loadPending_ && loadingAllowed_) loadEverything();
 }

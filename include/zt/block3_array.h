@@ -63,6 +63,22 @@ class tile3;
 // First ZTP version whose block array record has the block table layout.
 constexpr int32_t kBlockTableVersion = 14;
 
+// Where a block still in the file lies, as the array's tables say.
+struct stored_block {
+    // The tile of the block's table entry (version 14 and later; zero before).
+    vec3i tile{};
+    // Elements the block holds; -1 when the table does not say (files before
+    // version 14 keep the count inside the block).
+    int64_t elements = -1;
+    // Absolute file offset of the stored bytes (version 14 and later), or of
+    // the block's own record (before).
+    int64_t fileOffset = -1;
+    // Stored size in bytes; -1 before version 14.
+    int64_t storedBytes = -1;
+    // A zlib stream (version 14 and later); raw elements when false.
+    bool compressed = false;
+};
+
 class block3_array_base {
 public:
     block3_array_base();
@@ -139,6 +155,15 @@ public:
     int64_t dataPosition() const { return dataPosition_; }
     // Loads every block still on disk, whether loading is allowed or not.
     void loadAllBlocks();
+    // Where global block g lies in the file; false when it is not waiting
+    // there (in memory, no block, or no deferred data). Reads nothing.
+    bool storedBlockInfo(int64_t g, stored_block& info) const;
+    // Bytes of the data region (version 14 and later; 0 otherwise).
+    int64_t storedDataBytes() const { return dataBytes_; }
+    // Drops global block g from memory when its data are still in the file,
+    // so that the next access loads it again: lets a reader walk a channel a
+    // block at a time. False (nothing done) when it could not be reloaded.
+    bool releaseBlock(int64_t g);
     // Compressed blocks are read in batches of about this many bytes (a
     // larger block forms a batch of its own), each inflated in parallel.
     static constexpr uint64_t kDefaultLoadBatchBytes = uint64_t(16) << 20;

@@ -142,7 +142,9 @@ std::string text(const zt::vec<N, T>& v) {
 }
 
 std::string digest(const void* data, size_t n) {
-    return "#" + std::to_string(std::hash<std::string_view>()({static_cast<const char*>(data), n}));
+    std::string text = "#";
+    text += std::to_string(std::hash<std::string_view>()({static_cast<const char*>(data), n}));
+    return text;
 }
 
 template <class T>
