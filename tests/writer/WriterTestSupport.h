@@ -1,8 +1,6 @@
 #pragma once
 // Helpers of the writer tests: a started library in a scratch folder, files
-// written and read back, bodies holding a bit of everything a body record
-// carries, and a text of all that a record stores, so that a body and the
-// body read back from its file compare as two texts.
+// written and read back; the bodies and their texts come from RichBodies.h.
 
 #include <gtest/gtest.h>
 
@@ -11,6 +9,7 @@
 #include <vector>
 
 #include "CaptureOutput.h"
+#include "RichBodies.h"
 #include "TempPath.h"
 #include "cb/factory/Startup.h"
 #include "cb/io/ZtpReader.h"
@@ -51,19 +50,8 @@ protected:
 // The warning line the log channel prints for a text.
 inline std::string warningLine(const std::string& text) { return "Corix ** WARNING ** : " + text + "\n"; }
 
-// Values of every type in sections ("Stepping" added after "Fluid"),
-// enumerated groups, a transform, a layout of tile size 4 at cell size 0.5
-// with fine tiles (0,0,0), (1,0,0), (-1,2,3) and their coarse shell, and all
-// six shape kinds with channels of every element type; the first fine block
-// holds 300 particles, two coarse blocks hold a few.
-std::unique_ptr<Cb::Body> makeRichBody(const std::string& name);
-// Forty particles over several tiles: position, velocity, density.
-std::unique_ptr<Cb::Body> makePlainBody(const std::string& name);
-// Name, signature name, extra text, transform, sections and values, layout,
-// and (with `shapes`) every shape that has channels with all a record keeps
-// of each channel: type, name, stored count and statistics, default, and its
-// data (particle blocks of both lists with their tiles, buffer elements,
-// field values with background, sample set and attributes).
-std::string describe(const Cb::Body& body, bool shapes = true);
+using testsupport::makePlainBody;
+using testsupport::makeRichBody;
+inline std::string describe(const Cb::Body& body, bool shapes = true) { return testsupport::describeBody(body, shapes); }
 
 }  // namespace writertest

@@ -1,4 +1,4 @@
-#include "WriterTestSupport.h"
+#include "RichBodies.h"
 
 #include <bit>
 #include <iomanip>
@@ -20,7 +20,7 @@
 #include "cb/values/ValueSection.h"
 #include "zt/tile_layout3.h"
 
-namespace writertest {
+namespace testsupport {
 
 namespace {
 
@@ -30,7 +30,9 @@ T varied(int64_t seed, int k) {
     return T(int((seed * 37 + k * 11) % 1001) - 300) / T(4);
 }
 
-void addParticles(Cb::Body& body) {
+}  // namespace
+
+void addRichParticles(Cb::Body& body, int64_t firstBlock) {
     auto* shape = static_cast<Cb::ParticleShape*>(body.addShape(new Cb::ParticleShape(true)));
     // Every channel keeps a default of its own, so that no channel's data can pass for another's.
     shape->createChannel3f("velocity", {{0.5f, -1, 2}});
@@ -46,7 +48,7 @@ void addParticles(Cb::Body& body) {
     for (int list = 0; list < 2; ++list)
         for (int64_t slot = list; slot < blocks.listCount(list); ++slot) {
             auto* b = blocks.typedBlock(list, slot);
-            const int64_t n = list == 0 ? (slot == 0 ? 300 : 1 + slot % 4) : (slot == 1 ? 3 : slot == 5 ? 1 : 0);
+            const int64_t n = list == 0 ? (slot == 0 ? firstBlock : 1 + slot % 4) : (slot == 1 ? 3 : slot == 5 ? 1 : 0);
             for (int64_t e = 0; b && e < n; ++e)
                 b->append(zt::vec3f{{float(b->coord()[0]) * 2 + 0.01f * float(e % 97), float(b->coord()[1]) * 2 + 0.5f,
                                      float(b->coord()[2]) * 2 + 1.75f - 0.005f * float(e % 31)}});
@@ -54,6 +56,8 @@ void addParticles(Cb::Body& body) {
     shape->syncChannels();  // which numbers the ids
     shape->setModifiedFlags(0);
 }
+
+namespace {
 
 // Every buffer channel of the shape but `keep` gets varied elements.
 void fillBuffers(Cb::Shape& shape, const std::string& keep = "") {
@@ -67,9 +71,11 @@ void fillBuffers(Cb::Shape& shape, const std::string& keep = "") {
     }
 }
 
-void addMeshes(Cb::Body& body) {
+}  // namespace
+
+void addRichMeshes(Cb::Body& body, int64_t pointCount, int64_t meshElements, int64_t meshStep) {
     auto* points = static_cast<Cb::PointShape*>(body.addShape(new Cb::PointShape(true)));
-    points->resizeElements(4500);  // two pieces of a chunked array
+    points->resizeElements(pointCount);
     points->createChannel1i("flag", 3);
     points->createChannel1f("mass", 1.5f);
     points->createChannel2i("pair", {{-1, 1}});
@@ -85,11 +91,13 @@ void addMeshes(Cb::Body& body) {
     Cb::Shape* meshes[] = {body.addShape(new Cb::EdgeShape(true)), body.addShape(new Cb::TriangleShape(true)),
                            body.addShape(new Cb::TetShape(true))};
     for (int m = 0; m < 3; ++m) {
-        static_cast<Cb::BufferShape*>(meshes[m])->resizeElements(12 + 40 * m);
+        static_cast<Cb::BufferShape*>(meshes[m])->resizeElements(meshElements + meshStep * m);
         meshes[m]->createChannel1f("weight", 0.5f);
         fillBuffers(*meshes[m]);
     }
 }
+
+namespace {
 
 template <class T>
 void fillField(zt::field3<T>& field, int salt) {
@@ -97,7 +105,9 @@ void fillField(zt::field3<T>& field, int salt) {
     for (int64_t s = 1; s < field.coarseValues().count(); ++s) field.at(-s) = varied<T>(-s - salt, 0);
 }
 
-void addFields(Cb::Body& body) {
+}  // namespace
+
+void addRichFields(Cb::Body& body) {
     auto* shape = static_cast<Cb::FieldShape*>(body.addShape(new Cb::FieldShape(false)));
     auto* density = static_cast<Cb::FieldChannelBase*>(shape->createChannel1f("density", 0.5f));
     density->setUpdateMode(Cb::kFieldUpdateParticleSplat);
@@ -113,7 +123,7 @@ void addFields(Cb::Body& body) {
     for (int c = 0; c < 3; ++c) fillField(shape->mutableChannelAs<Cb::FieldChannel3f>("vel")->field(c), 4 + c);
 }
 
-void addValues(Cb::Body& body) {
+void addRichValues(Cb::Body& body) {
     Cb::EnumGroup* motion = body.addEnumGroup(std::make_unique<Cb::EnumGroup>(
         "MotionTypeEnum", std::vector<std::string>{"Dynamic", "Kinematic", "User", "Unsolved"}));
     Cb::EnumGroup* colors = body.addEnumGroup(
@@ -132,6 +142,8 @@ void addValues(Cb::Body& body) {
     controls->addValue(std::make_unique<Cb::ValueToggle>("Enabled", "On"));
     controls->addValue(std::make_unique<Cb::Value1e>("Unset"));  // no group, no selection
 }
+
+namespace {
 
 template <int N, class T>
 std::string text(const zt::vec<N, T>& v) {
@@ -188,31 +200,34 @@ std::string describe(const Cb::Channel& channel) {
 
 }  // namespace
 
+void setRichLayout(Cb::Body& body, int tileSize, const std::vector<zt::vec3i>& tiles) {
+    auto* layout = new zt::tile_layout3(0.5f, tileSize);
+    for (const zt::vec3i& t : tiles) layout->addTile(t[0], t[1], t[2], false);
+    layout->updateNeighbours(true);
+    body.setLayout(layout);
+}
+
 std::unique_ptr<Cb::Body> makeRichBody(const std::string& name) {
     auto body = std::make_unique<Cb::Body>(name);
     body->setSignatureName("Particle-Liquid");
     body->setExtraText("tank 3, second pass");
     const float m[16] = {2, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0.5f, 0, 1.25f, -2, 3, 1};
     body->setTransformMatrix(m);
-    auto* layout = new zt::tile_layout3(0.5f, 4);
-    for (const zt::vec3i& t : {zt::vec3i{{0, 0, 0}}, zt::vec3i{{1, 0, 0}}, zt::vec3i{{-1, 2, 3}}})
-        layout->addTile(t[0], t[1], t[2], false);
-    layout->updateNeighbours(true);
-    body->setLayout(layout);
-    addValues(*body);
-    addParticles(*body);
-    addMeshes(*body);
-    addFields(*body);
+    setRichLayout(*body, 4, {{{0, 0, 0}}, {{1, 0, 0}}, {{-1, 2, 3}}});
+    addRichValues(*body);
+    addRichParticles(*body, 300);
+    addRichMeshes(*body, 4500, 12, 40);  // 4500 points: two pieces of a chunked array
+    addRichFields(*body);
     return body;
 }
 
 std::unique_ptr<Cb::Body> makePlainBody(const std::string& name) {
     std::vector<zt::vec3f> positions;
     for (int i = 0; i < 40; ++i) positions.push_back({{0.2f * float(i), 1.5f, 4.0f - 0.25f * float(i)}});
-    return testsupport::makeParticleBody({name, positions});
+    return makeParticleBody({name, positions});
 }
 
-std::string describe(const Cb::Body& body, bool shapes) {
+std::string describeBody(const Cb::Body& body, bool shapes) {
     std::ostringstream os;
     os << std::setprecision(9) << "body '" << body.name() << "' of '" << body.signatureName() << "' extra '"
        << body.extraText() << "' transform";
@@ -244,4 +259,4 @@ std::string describe(const Cb::Body& body, bool shapes) {
     return os.str();
 }
 
-}  // namespace writertest
+}  // namespace testsupport
