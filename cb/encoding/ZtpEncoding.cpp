@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstring>
 
+#include "zt/cat.h"
 #include "zt/compression_buffer.h"
 #include "zt/ztx.h"
 
@@ -33,6 +34,9 @@ String readString(ZtpInput& in) {
 void writeString(ZtpOutput& out, const String& text) {
     const char* failure = "Error writing Cb::String";
     if (text.size() > size_t(INT32_MAX)) throw ztx::base(failure);
+    // Readers stop at the first zero: a text holding one would read back cut.
+    if (const size_t zero = text.find('\0'); zero != String::npos)
+        throw ztx::base(zt::cat(failure, ": zero byte at ", zero));
     out.writeI32(int32_t(text.size()));
     if (!text.empty()) out.writeExact(text.c_str(), text.size() + 1, failure);
 }

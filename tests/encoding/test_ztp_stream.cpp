@@ -46,6 +46,14 @@ TEST(ZtpStreams, ShortReadsSeekBoundsAndClosedStreams) {
 TEST(ZtpString, ExactBytesReadsStoppingAtTheFirstZeroAndBadLengths) {
     EXPECT_EQ("00 00 00 00", toHex(bytesWritten([](Cb::ZtpOutput& out) { Cb::writeString(out, ""); })));
     EXPECT_EQ("03 00 00 00 61 62 63 00", toHex(bytesWritten([](Cb::ZtpOutput& out) { Cb::writeString(out, "abc"); })));
+    // A text that would read back cut at its zero byte is refused whole.
+    for (const auto& [text, at] : {std::pair{std::string("ab\0cd", 5), 2}, {std::string("\0", 1), 0}}) {
+        std::string message;
+        EXPECT_EQ("", toHex(bytesWritten([&](Cb::ZtpOutput& out) {
+                      message = messageOf([&] { Cb::writeString(out, text); });
+                  })));
+        EXPECT_EQ("Error writing Cb::String: zero byte at " + std::to_string(at), message);
+    }
     InputFile file(ByteBuilder().hex("00 00 00 00 03 00 00 00 61 62 63 00 05 00 00 00 61 00 62 63 64 00"));
     for (const char* expected : {"", "abc", "a"}) EXPECT_EQ(expected, Cb::readString(file.in()));
     EXPECT_EQ(0, file.in().remaining());

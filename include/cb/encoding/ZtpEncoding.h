@@ -28,7 +28,9 @@ namespace Cb {
 // Failures: "Error reading ztp value" (length), ztx::eof "End of file reached
 // reading Cb::String" (characters cut short), "Error reading Cb::String".
 String readString(ZtpInput& in);
-// Failures: "Error writing ztp value" (length), "Error writing Cb::String".
+// Failures: "Error writing ztp value" (length), "Error writing Cb::String";
+// a text holding a zero byte, which readers would cut there, is refused
+// before anything is written: "Error writing Cb::String: zero byte at <i>".
 void writeString(ZtpOutput& out, const String& text);
 
 namespace detail {
