@@ -113,7 +113,7 @@ void block3_array_base::updateLayout(const tile_layout3& layout) {
         for (int64_t s = std::max<int64_t>(oldCoarse, 1); s < coarse.count(); ++s)
             if (const tile3* t = layout.coarseTile(s)) coarse.set(s, newBlock(t->i(), t->j(), t->k()));
     }
-    auto dropEmptySlots = [&layout](block3_list& blocks, const array1<tile3*>& tiles, int64_t first) {
+    auto dropEmptySlots = [](block3_list& blocks, const array1<tile3*>& tiles, int64_t first) {
         const int64_t n = std::min(blocks.count(), tiles.count());
 #pragma omp parallel for schedule(dynamic, 1) if (n > 64)
         for (int64_t s = first; s < n; ++s)
