@@ -278,7 +278,7 @@ TEST_F(Bodies, ContextLookupFailuresAndUnboundVoxelSize) {
         {"Field.density", "QEL context error: Shape 'Field' not found."},
         {"Particle.mass", "QEL context error: Channel 'mass' not found in Particle-Shape"},
     };
-    for (const auto& [text, message] : cases) EXPECT_EQ(message, messageOf([&] { bound(text, ctx); }));
+    for (const auto& [text, message] : cases) EXPECT_EQ(message, messageOf([&, &text = text] { bound(text, ctx); }));
     EXPECT_EQ("QEL context error: Shape 'Particle' has no way of deriving positional information",
               messageOf([&] { evalAt(bound("posx", ctx), ctx, 0); }));
     const auto dx = bound("2 dx", ctx);

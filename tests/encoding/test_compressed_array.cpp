@@ -70,7 +70,9 @@ TEST(DecompressBuffer, EveryMismatchIsAnErrorWithSizesAndAddressesOnly) {
         {packed, 1001, "Data"}, {packed, 999, "Buffer"}, {damaged, 1000, "Data"}, {cut, 1000, "Data"}};
     for (const auto& [stream, announced, kind] : cases) {
         const std::string error =
-            messageOf([&] { zt::decompressBuffer(stream.data(), uint64_t(stream.count()), back.data(), announced); });
+            messageOf([&, &stream = stream, announced = announced] {
+                zt::decompressBuffer(stream.data(), uint64_t(stream.count()), back.data(), announced);
+            });
         const std::regex expected(zt::cat("ZTP Decompression ", kind, " Error: ds=", announced, " dd=0x[0-9a-f]+ ss=",
                                           stream.count(), " sd=0x[0-9a-f]+"));
         EXPECT_TRUE(std::regex_match(error, expected)) << error;

@@ -49,7 +49,7 @@ TEST(ZtpString, ExactBytesReadsStoppingAtTheFirstZeroAndBadLengths) {
     // A text that would read back cut at its zero byte is refused whole.
     for (const auto& [text, at] : {std::pair{std::string("ab\0cd", 5), 2}, {std::string("\0", 1), 0}}) {
         std::string message;
-        EXPECT_EQ("", toHex(bytesWritten([&](Cb::ZtpOutput& out) {
+        EXPECT_EQ("", toHex(bytesWritten([&, &text = text](Cb::ZtpOutput& out) {
                       message = messageOf([&] { Cb::writeString(out, text); });
                   })));
         EXPECT_EQ("Error writing Cb::String: zero byte at " + std::to_string(at), message);

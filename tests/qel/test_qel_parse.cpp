@@ -93,7 +93,8 @@ TEST_F(QelParse, ConstantsOutsideTheBoundsAreRefused) {
         {"time", 1, 0, false}, {"0.5", 1, 0, false}, {"", 1, 0, true}, {"1e39", -kNoMax, kNoMax, false}};
     for (const auto& [text, lo, hi, accepted] : cases)
         EXPECT_EQ(accepted ? "(no failure)" : "Attempting to set out-of-bounds value: " + std::string(text),
-                  messageOf([&] { NodePtr(Cb::parseExpression(text, lo, hi)); })) << text;
+                  messageOf([&text = text, lo = lo, hi = hi] { NodePtr(Cb::parseExpression(text, lo, hi)); }))
+            << text;
     EXPECT_EQ(0.0f, NodePtr(Cb::parseExpression("", 0.0f, 1.0f))->eval(Cb::FrameTime(), 0, 0));
 }
 
@@ -110,7 +111,8 @@ TEST_F(QelParse, StringExpressionsSplitIntoSegments) {
     const std::pair<const char*, const char*> failures[] = {
         {"abc`", "Unmatched ` in QEL string expression: abc`"}, {"`1` `", "Unmatched ` in QEL string expression: `1` `"},
         {"x`1 +`", "Bad string: 'x`1 +`': Bad QEL expression: 1 +"}, {"` `", "Bad string: '` `': Bad QEL expression:  "}};
-    for (const auto& [text, message] : failures) EXPECT_EQ(message, messageOf([&] { Cb::parseStringExpression(text); }));
+    for (const auto& [text, message] : failures)
+        EXPECT_EQ(message, messageOf([&text = text] { Cb::parseStringExpression(text); }));
 }
 
 }  // namespace

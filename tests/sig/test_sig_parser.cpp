@@ -171,7 +171,7 @@ TEST(SigCompile, SyntaxErrorsGiveTheLineAndTheRestOfItFromTheRefusedToken) {
     };
     for (const auto& [text, message] : cases) {
         SCOPED_TRACE(text);
-        EXPECT_EQ(message, messageOf([&] { Cb::parseSignature(text); }));
+        EXPECT_EQ(message, messageOf([&text = text] { Cb::parseSignature(text); }));
     }
 }
 
