@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -67,6 +68,24 @@ void decompressBuffer(const void* source, uint64_t sourceSize, void* destination
     if (rc != Z_OK)
         throw ztx::base(
             cat(decompressionFailure(rc), diagnostics(destinationSize, destination, sourceSize, source)));
+}
+
+shared_bytes findSharedBytes(const array1<uint64_t>& table, int64_t pieces) {
+    std::vector<int64_t> order;
+    order.reserve(size_t(pieces));
+    for (int64_t k = 0; k < pieces; ++k)
+        if (pieceField(table, k, kPieceStoredSize) > 0) order.push_back(k);
+    std::stable_sort(order.begin(), order.end(), [&table](int64_t a, int64_t b) {
+        return pieceField(table, a, kPieceOffset) < pieceField(table, b, kPieceOffset);
+    });
+    for (size_t i = 1; i < order.size(); ++i) {
+        const int64_t before = order[i - 1], here = order[i];
+        // Offsets and sizes lie inside the data region, checked before: no overflow.
+        if (pieceField(table, here, kPieceOffset) <
+            pieceField(table, before, kPieceOffset) + pieceField(table, before, kPieceStoredSize))
+            return {true, before, here};
+    }
+    return {};
 }
 
 uint64_t maxInflatedSize(uint64_t compressedSize) {

@@ -27,6 +27,17 @@ inline uint64_t pieceField(const array1<uint64_t>& table, int64_t piece, PieceFi
     return table[piece * kPieceTableStride + field];
 }
 
+// Two pieces of a table read from a file whose stored bytes overlap, in
+// offset order; found is false when every stored byte belongs to one piece at
+// most. Readers refuse such tables: pieces sharing bytes would inflate them
+// again and again, so that a small file could ask for any amount of memory.
+struct shared_bytes {
+    bool found = false;
+    int64_t first = -1;
+    int64_t second = -1;
+};
+shared_bytes findSharedBytes(const array1<uint64_t>& table, int64_t pieces);
+
 // Inputs below this many bytes are stored raw: zlib's overhead would not pay.
 constexpr uint64_t kMinCompressSize = 256;
 // zlib's one-shot calls take 32-bit sizes.

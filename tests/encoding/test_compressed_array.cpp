@@ -132,6 +132,9 @@ TEST(CompressedArray, PieceTablesThatLieAreRefusedBeforeInflating) {
           piece + "0 announces more elements than its bytes can hold"},
          {chunked(3, {0, 8, kRaw, 0, 0, 8, kRaw, 1}, eight), kMarkError + ": two pieces hold element 1"},
          {chunked(3, {0, 8, kRaw, 1}, eight), kMarkError + ": its pieces hold 2 of 3 elements"},
+         // Each stored byte inflates once: pieces sharing bytes could announce any size.
+         {chunked(4, {0, 8, kRaw, 0, 0, 8, kRaw, 2}, eight), kMarkError + ": pieces 0 and 1 share stored bytes"},
+         {chunked(3, {0, 8, kRaw, 1, 4, 4, kRaw, 0}, eight), kMarkError + ": pieces 0 and 1 share stored bytes"},
          {chunked(int64_t(1) << 62, {}, {}), kMarkError + ": its pieces hold 0 of 4611686018427387904 elements"},
          {chunked(-1, {}, {}), kSizeError}},
         Cb::readCompressedArray<int>);
