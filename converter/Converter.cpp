@@ -1,23 +1,43 @@
 #include "Converter.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "ExportParticles.h"
+#include "cb/Version.h"
 
-int printUsage(const char* program) {
-    std::fprintf(stderr, "usage: %s input_file output_file plugin_name radius fps frame\n", program);
+namespace {
+
+void writeUsage(FILE* out, const char* program) {
+    std::fprintf(out, "usage: %s input_file output_file plugin_name radius fps frame\n", program);
     std::fputs("Parameters:\n"
                "\tinput_file     The ztp file containing the particles\n"
                "\toutput_file    The resulting txscene file containing the particle geometry plugin\n"
                "\tplugin_name    The name of the generated plugin\n"
                "\tradius         The radius of the generated particles\n"
                "\tfps            The frames per seconds\n",
-               stderr);
+               out);
+}
+
+}  // namespace
+
+int printUsage(const char* program) {
+    writeUsage(stderr, program);
     return 1;
 }
 
 int runConverter(int argc, char** argv) {
     const char* program = argc > 0 && argv[0] ? argv[0] : "ztp2txscene";
+    // Asked for, the usage and the version are the program's output.
+    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+        writeUsage(stdout, program);
+        std::fprintf(stdout, "       %s --help | --version\n", program);
+        return 0;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::fputs("ztp2txscene " CB_VERSION_STRING "\n", stdout);
+        return 0;
+    }
     if (argc != 7) return printUsage(program);
 
     struct Number {

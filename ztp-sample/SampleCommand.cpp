@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "SampleCache.h"
+#include "cb/Version.h"
 #include "zt/cat.h"
 
 namespace sample {
@@ -37,6 +38,8 @@ bool parseSampleOptions(int argc, const char* const* argv, SampleOptions& option
             options.compress = false;
         } else if (arg == "-h" || arg == "--help") {
             options.help = true;
+        } else if (arg == "--version") {
+            options.version = true;
         } else if (arg == "--seed" || arg.rfind("--seed=", 0) == 0) {
             std::string text;
             if (arg == "--seed") {
@@ -64,7 +67,7 @@ bool parseSampleOptions(int argc, const char* const* argv, SampleOptions& option
             positional[positionals++] = arg;
         }
     }
-    if (options.help) return true;
+    if (options.help || options.version) return true;
     if (positionals < 2) {
         error = "ztp-sample: expected an output file and a particle count";
         return false;
@@ -84,8 +87,9 @@ bool parseSampleOptions(int argc, const char* const* argv, SampleOptions& option
     return true;
 }
 
-void printSampleUsage(const char* program) {
-    std::fprintf(stderr, "usage: %s output_file particle_count [--seed N] [--raw]\n", program);
+void printSampleUsage(std::FILE* out, const char* program) {
+    std::fprintf(out, "usage: %s output_file particle_count [--seed N] [--raw]\n", program);
+    std::fprintf(out, "       %s --help | --version\n", program);
     std::fputs("Writes a sample ZTP particle cache: a fountain over a pool (two Particle-Liquid\n"
                "bodies, 7 and 3 tenths of the particles) and the mist around it (a Field-Smoke body).\n"
                "Parameters:\n"
@@ -96,7 +100,7 @@ void printSampleUsage(const char* program) {
                "\t--raw           Store the channel data uncompressed\n"
                "Needs CORIX_PATH, the installation folder holding server/standard-sig\n"
                "(in a checkout: share/corix).\n",
-               stderr);
+               out);
 }
 
 int runSample(int argc, char** argv) {
@@ -105,11 +109,15 @@ int runSample(int argc, char** argv) {
     std::string error;
     if (!parseSampleOptions(argc, argv, options, error)) {
         std::fprintf(stderr, "%s\n", error.c_str());
-        printSampleUsage(program);
+        printSampleUsage(stderr, program);
         return 1;
     }
     if (options.help) {
-        printSampleUsage(program);
+        printSampleUsage(stdout, program);
+        return 0;
+    }
+    if (options.version) {
+        std::fputs("ztp-sample " CB_VERSION_STRING "\n", stdout);
         return 0;
     }
     const char* corix = std::getenv("CORIX_PATH");

@@ -65,6 +65,9 @@ void checkPieces(const Table& table, uint64_t dataSize, uint64_t count, uint64_t
     }
     if (covered != count)
         throw ztx::base(zt::cat(kReadFailure, ": its pieces hold ", covered, " of ", count, " elements"));
+    if (const zt::shared_bytes shared = zt::findSharedBytes(table, pieces); shared.found)
+        throw ztx::base(zt::cat(kReadFailure, ": pieces ", shared.first, " and ", shared.second,
+                                " share stored bytes"));
 }
 
 void inflatePieces(const Table& table, const zt::array1<uint8_t>& data, void* elements, uint64_t elementSize) {

@@ -71,8 +71,9 @@ ZtpInput::ZtpInput(FilePtr owned, std::string name, int32_t version)
     : ZtpStream(std::move(owned), std::move(name)), version_(version), size_(sizeOf(file(), this->name())) {}
 
 int64_t ZtpInput::remaining() const {
-    int64_t position = tell();
-    return position < size_ ? size_ - position : 0;
+    const int64_t position = tell();
+    const int64_t end = limit_ >= 0 && limit_ < size_ ? limit_ : size_;
+    return position < end ? end - position : 0;
 }
 
 void ZtpInput::seek(int64_t offset) {

@@ -37,6 +37,8 @@ ParticleChannelBase::ParticleChannelBase(const ParticleChannelBase& other)
 ParticleChannelBase::~ParticleChannelBase() = default;
 
 void ParticleChannelBase::makeResident() const {
+    // Once loaded, every element read passes here: a plain read, no shared write.
+    if (!storage_->loadPending()) return;
     storage_->setLoadingAllowed(deferredLoadSuppressed() == 0);
     storage_->ensureLoaded();
 }

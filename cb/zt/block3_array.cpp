@@ -23,18 +23,19 @@ block3_array_base::block3_array_base() { lists_[1].resize(1); }
 
 block3_array_base::~block3_array_base() = default;
 
-block3_array_base::block3_array_base(const block3_array_base& other)
-    : tileTable_(other.tileTable_),
-      blockTable_(other.blockTable_),
-      fileName_(other.fileName_),
-      version_(other.version_),
-      dataPosition_(other.dataPosition_),
-      dataBytes_(other.dataBytes_),
-      loadBatchBytes_(other.loadBatchBytes_),
-      loadingAllowed_(true),
-      loadPending_(other.loadPending_) {
+block3_array_base::block3_array_base(const block3_array_base& other) : loadBatchBytes_(other.loadBatchBytes_) {
+    // The source may be loading on another thread: copy what it holds at one moment.
+    std::lock_guard<std::recursive_mutex> lock(other.loadMutex_);
+    tileTable_ = other.tileTable_;
+    blockTable_ = other.blockTable_;
+    fileName_ = other.fileName_;
+    version_ = other.version_;
+    dataPosition_ = other.dataPosition_;
+    dataBytes_ = other.dataBytes_;
+    loadPending_.store(other.loadPending_.load());
     for (int list = 0; list < 2; ++list) {
         legacyOffsets_[list] = other.legacyOffsets_[list];
+        legacyEnds_[list] = other.legacyEnds_[list];
         lists_[list].resize(other.lists_[list].count());
         for (int64_t s = 0; s < other.lists_[list].count(); ++s)
             if (const block3_base* b = other.lists_[list].get(s)) lists_[list].set(s, b->clone());
@@ -44,7 +45,7 @@ block3_array_base::block3_array_base(const block3_array_base& other)
 block3_base* block3_array_base::block(int list, int64_t slot) {
     if (!isBlockSlot(list, slot)) return nullptr;
     if (block3_base* b = lists_[list].get(slot)) return b;
-    if (!loadPending_) return nullptr;
+    if (!loadPending()) return nullptr;
     if (version_ >= kBlockTableVersion)
         loadBlock(list, slot);
     else
@@ -66,6 +67,7 @@ void block3_array_base::eraseElement(int64_t g, int e) {
 // whole-array operations
 
 void block3_array_base::clear() {
+    std::lock_guard<std::recursive_mutex> lock(loadMutex_);
     lists_[0].clear();
     lists_[1].clear();
     lists_[1].resize(1);
@@ -126,7 +128,7 @@ void block3_array_base::updateLayout(const tile_layout3& layout) {
 
 void block3_array_base::resizeLike(const block3_array_base& master) {
     requireResident();
-    if (master.loadPending_) {
+    if (master.loadPending()) {
         for (int64_t g = 0; g < master.blockCount(); ++g)
             if (!master.residentBlock(g))
                 throw ztx::base("Cannot mirror particle blocks that are still in the file");

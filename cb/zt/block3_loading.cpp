@@ -20,15 +20,7 @@ namespace zt {
 using detail::kByteCountSize;
 using detail::kTileStride;
 
-namespace {
-
-// One lock for the single-block loads of every block array in the process.
-std::mutex& blockLoadMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-
-}  // namespace
+using Lock = std::lock_guard<std::recursive_mutex>;
 
 Cb::ZtpInput& block3_array_base::openDeferred() {
     if (!file_) {
@@ -51,9 +43,11 @@ void block3_array_base::closeDeferred() noexcept { file_.reset(); }
 void block3_array_base::endPending() noexcept {
     tileTable_.clear();
     blockTable_.clear();
-    legacyOffsets_[0].clear();
-    legacyOffsets_[1].clear();
-    loadPending_ = false;
+    for (int list = 0; list < 2; ++list) {
+        legacyOffsets_[list].clear();
+        legacyEnds_[list].clear();
+    }
+    loadPending_.store(false, std::memory_order_release);
     closeDeferred();
 }
 
@@ -70,8 +64,9 @@ std::unique_ptr<block3_base> block3_array_base::decodeEntry(int64_t g, const uin
 }
 
 void block3_array_base::loadBlock(int list, int64_t slot) {
-    std::lock_guard<std::mutex> lock(blockLoadMutex());
-    if (!isBlockSlot(list, slot) || lists_[list].get(slot) || !loadPending_ || version_ < kBlockTableVersion) return;
+    Lock lock(loadMutex_);
+    if (!isBlockSlot(list, slot) || lists_[list].get(slot) || !loadPending() || version_ < kBlockTableVersion)
+        return;
     Cb::ZtpInput& in = openDeferred();
     const int64_t g = globalIndex(list, slot);
     const uint64_t offset = pieceField(blockTable_, g, kPieceOffset);
@@ -85,19 +80,30 @@ void block3_array_base::loadBlock(int list, int64_t slot) {
 }
 
 void block3_array_base::loadBlockLegacy(int list, int64_t slot, bool squeeze) {
-    std::lock_guard<std::mutex> lock(blockLoadMutex());
-    if (!isBlockSlot(list, slot) || lists_[list].get(slot) || !loadPending_ || version_ >= kBlockTableVersion) return;
+    Lock lock(loadMutex_);
+    if (!isBlockSlot(list, slot) || lists_[list].get(slot) || !loadPending() || version_ >= kBlockTableVersion)
+        return;
     Cb::ZtpInput& in = openDeferred();
     in.seek(legacyOffsets_[list][slot]);
     std::unique_ptr<block3_base> b = newBlock(0, 0, 0);
-    b->readLegacy(in);
+    // A block's array may not reach into the next block's bytes: every stored
+    // byte inflates into one block only.
+    in.setLimit(legacyEnds_[list][slot]);
+    try {
+        b->readLegacy(in);
+    } catch (...) {
+        in.setLimit(-1);
+        throw;
+    }
+    in.setLimit(-1);
     if (squeeze) b->squeeze();
     lists_[list].set(slot, std::move(b));
     applyDefault(list, slot);
 }
 
 bool block3_array_base::storedBlockInfo(int64_t g, stored_block& info) const {
-    if (!loadPending_ || g < 0 || g >= blockCount() || residentBlock(g)) return false;
+    Lock lock(loadMutex_);
+    if (!loadPending() || g < 0 || g >= blockCount() || residentBlock(g)) return false;
     const auto [list, slot] = slotOf(g);
     if (!isBlockSlot(list, slot)) return false;
     info = stored_block();
@@ -116,8 +122,8 @@ bool block3_array_base::storedBlockInfo(int64_t g, stored_block& info) const {
 }
 
 bool block3_array_base::releaseBlock(int64_t g) {
-    std::lock_guard<std::mutex> lock(blockLoadMutex());
-    if (!loadPending_ || g < 0 || g >= blockCount()) return false;
+    Lock lock(loadMutex_);
+    if (!loadPending() || g < 0 || g >= blockCount()) return false;
     const auto [list, slot] = slotOf(g);
     if (!isBlockSlot(list, slot)) return false;
     lists_[list].set(slot, nullptr);
@@ -125,14 +131,17 @@ bool block3_array_base::releaseBlock(int64_t g) {
 }
 
 void block3_array_base::ensureLoaded() {
-    if (loadPending_ && loadingAllowed_) loadEverything();
+    if (loadPending() && loadingAllowed()) loadEverything();
 }
 
 void block3_array_base::loadAllBlocks() {
-    if (loadPending_) loadEverything();
+    if (loadPending()) loadEverything();
 }
 
 void block3_array_base::loadEverything() {
+    Lock lock(loadMutex_);
+    // Another thread may have loaded everything while this one waited.
+    if (!loadPending()) return;
     if (version_ >= kBlockTableVersion)
         loadRemaining();
     else

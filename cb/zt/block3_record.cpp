@@ -4,7 +4,9 @@
 
 #include <omp.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <vector>
 
 #include "block3_detail.h"
 #include "cb/encoding/CompressedArray.h"
@@ -96,6 +98,8 @@ void block3_array_base::checkBlockTable(const std::string& fileName) const {
             badTable(fileName, cat("block ", g, " announces more elements than its bytes can hold"));
         }
     }
+    if (const shared_bytes shared = findSharedBytes(blockTable_, total); shared.found)
+        badTable(fileName, cat("blocks ", shared.first, " and ", shared.second, " share stored bytes"));
 }
 
 void block3_array_base::readHeader(Cb::ZtpInput& in) {
@@ -134,7 +138,7 @@ void block3_array_base::readHeader(Cb::ZtpInput& in) {
     dataPosition_ = dataPosition;
     fileName_ = fileName;
     version_ = in.version();
-    loadPending_ = true;
+    loadPending_.store(true, std::memory_order_release);
 }
 
 void block3_array_base::readHeaderLegacy(FILE* file, const std::string& fileName, int32_t version) {
@@ -171,14 +175,38 @@ void block3_array_base::readHeaderLegacy(Cb::ZtpInput& in) {
                 badTable(fileName, cat("block ", s, " of list ", list, " at ", offset, " lies outside the block data"));
         }
     }
+    // Each block owns the bytes up to the next one: blocks that share bytes
+    // would inflate them again and again.
+    struct Start {
+        int64_t offset;
+        int list;
+        int64_t slot;
+    };
+    std::vector<Start> starts;
+    for (int list = 0; list < 2; ++list)
+        for (int64_t s = list; s < offsets[list].count(); ++s) starts.push_back({offsets[list][s], list, s});
+    std::stable_sort(starts.begin(), starts.end(), [](const Start& a, const Start& b) { return a.offset < b.offset; });
+    array1<int64_t> ends[2] = {array1<int64_t>(offsets[0].count()), array1<int64_t>(offsets[1].count())};
+    for (size_t i = 0; i < starts.size(); ++i) {
+        const Start& here = starts[i];
+        const int64_t next = i + 1 < starts.size() ? starts[i + 1].offset : end;
+        if (next - here.offset < kLegacyBlockHeader) {
+            const Start& other = starts[i + 1];
+            badTable(fileName, cat("block ", here.slot, " of list ", here.list, " at ", here.offset,
+                                   " overlaps block ", other.slot, " of list ", other.list, " at ", other.offset));
+        }
+        ends[here.list][here.slot] = next;
+    }
     in.seek(end);
     lists_[0].resize(fineBlocks);
     lists_[1].resize(coarseSlots);
-    legacyOffsets_[0].swap(offsets[0]);
-    legacyOffsets_[1].swap(offsets[1]);
+    for (int list = 0; list < 2; ++list) {
+        legacyOffsets_[list].swap(offsets[list]);
+        legacyEnds_[list].swap(ends[list]);
+    }
     fileName_ = fileName;
     version_ = version;
-    loadPending_ = true;
+    loadPending_.store(true, std::memory_order_release);
 }
 
 }  // namespace zt

@@ -16,9 +16,11 @@
 //
 // Deferred loading: readHeader (version 14 and later) and readHeaderLegacy
 // (before) read only the tables and leave the data in the file; the file is
-// reopened by name when data is first needed. Single blocks load under one
-// process-wide mutex, re-checking the slot inside it. ensureLoaded makes one
-// pass over the data region: raw blocks are read straight into their
+// reopened by name when data is first needed. Loading, of one block or of
+// all, happens under the array's load lock and re-checks inside it, so
+// threads that touch a waiting array at once load it once and all see the
+// loaded blocks; once nothing is pending, an access takes no lock and writes
+// nothing. ensureLoaded makes one pass over the data region: raw blocks are read straight into their
 // storage; compressed ones in batches of a few megabytes, each batch read
 // with one read and inflated in parallel (no copy of the whole region is
 // ever held: measured, this is what makes large files load fast). Every table
@@ -34,9 +36,11 @@
 // (cb/encoding): block storage and the byte layer lean on each other, and
 // neither includes anything above them.
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 #include <utility>
@@ -146,9 +150,10 @@ public:
     // Loads every block still on disk, unless nothing is pending or loading
     // is not allowed; afterwards nothing is pending and the file is closed.
     void ensureLoaded();
-    void setLoadingAllowed(bool allowed) { loadingAllowed_ = allowed; }
-    bool loadingAllowed() const { return loadingAllowed_; }
-    bool loadPending() const { return loadPending_; }
+    void setLoadingAllowed(bool allowed) { loadingAllowed_.store(allowed, std::memory_order_relaxed); }
+    bool loadingAllowed() const { return loadingAllowed_.load(std::memory_order_relaxed); }
+    // Acquire: a thread that sees false also sees every loaded block.
+    bool loadPending() const { return loadPending_.load(std::memory_order_acquire); }
     // Layout version of the deferred data; -1 without.
     int32_t version() const { return version_; }
     const std::string& fileName() const { return fileName_; }
@@ -247,7 +252,7 @@ protected:
     void loadEverything();
     // Restructuring needs every block in memory.
     void requireResident() {
-        if (loadPending_) loadEverything();
+        if (loadPending()) loadEverything();
     }
 
     block3_list lists_[2];
@@ -267,8 +272,10 @@ private:
     vec3i tableCoord(int64_t g) const;
     void checkBlockTable(const std::string& fileName) const;
 
-    // Files before version 14: file offset of every block, per list.
+    // Files before version 14: file offset of every block, per list, and the
+    // offset its bytes must end by (the next block's, or the record's end).
     array1<int64_t> legacyOffsets_[2];
+    array1<int64_t> legacyEnds_[2];
     // Version 14 and later: 3 tile coordinates and 4 table values per block.
     array1<uint32_t> tileTable_;
     array1<uint64_t> blockTable_;
@@ -279,8 +286,12 @@ private:
     int64_t dataPosition_ = 0;
     int64_t dataBytes_ = 0;
     uint64_t loadBatchBytes_ = kDefaultLoadBatchBytes;
-    bool loadingAllowed_ = true;
-    bool loadPending_ = false;
+    std::atomic<bool> loadingAllowed_{true};
+    std::atomic<bool> loadPending_{false};
+    // Held while blocks are loaded into the lists and while the deferred
+    // data are read or dropped; recursive because whole loads call the
+    // single-block ones.
+    mutable std::recursive_mutex loadMutex_;
 };
 
 template <class T>

@@ -1,5 +1,6 @@
 #pragma once
-// zlib one-shot compression of array pieces, and zt::compression_buffer, the
+// One-shot zlib-stream compression of array pieces (libdeflate, with zlib as
+// the judge of failures), and zt::compression_buffer, the
 // container in which an array is cut into pieces, compressed in parallel and
 // joined into one data block.
 //
@@ -27,13 +28,24 @@ inline uint64_t pieceField(const array1<uint64_t>& table, int64_t piece, PieceFi
     return table[piece * kPieceTableStride + field];
 }
 
+// Two pieces of a table read from a file whose stored bytes overlap, in
+// offset order; found is false when every stored byte belongs to one piece at
+// most. Readers refuse such tables: pieces sharing bytes would inflate them
+// again and again, so that a small file could ask for any amount of memory.
+struct shared_bytes {
+    bool found = false;
+    int64_t first = -1;
+    int64_t second = -1;
+};
+shared_bytes findSharedBytes(const array1<uint64_t>& table, int64_t pieces);
+
 // Inputs below this many bytes are stored raw: zlib's overhead would not pay.
 constexpr uint64_t kMinCompressSize = 256;
 // zlib's one-shot calls take 32-bit sizes.
 constexpr uint64_t kMaxZlibSize = 4294967295u;
 
-// Compresses size bytes at level 9 into a new buffer holding exactly the
-// zlib stream. An empty result means "store raw" (size < kMinCompressSize).
+// Compresses size bytes (libdeflate, level 6) into a new buffer holding
+// exactly the zlib stream. An empty result means "store raw" (size < kMinCompressSize).
 // Throws "Buffer to large to compress (n bytes)" above kMaxZlibSize, and
 // "ZTP Compression ... Error:" with the sizes and addresses of both buffers.
 array1<uint8_t> compressBuffer(const void* data, uint64_t size);

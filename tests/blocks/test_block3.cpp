@@ -3,8 +3,12 @@
 // records: exact bytes, round trips, deferred loading, hostile tables and
 // the layouts before version 14.
 #include <gtest/gtest.h>
+#include <omp.h>
 
+#include <algorithm>
+#include <atomic>
 #include <climits>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 
@@ -298,6 +302,73 @@ TEST(Block3Deferred, PendingDataLoadsOnlyWhenAllowedOrRestructuredAndFailuresLoa
     EXPECT_TRUE(gone.loadPending() && cut.loadPending() && bad.loadPending());
 }
 
+TEST(Block3Deferred, WaitingBlocksTellWhereTheyLieAndReleasedBlocksLoadAgain) {
+    TempDir dir;
+    auto original = sampleArray();
+    for (bool compress : {false, true}) {
+        SCOPED_TRACE(compress ? "compressed" : "raw");
+        const std::string path = dir.file(compress ? "packed.ztp" : "raw.ztp");
+        writeRecord(*original, path, compress, {0xEE, 0xEE});
+        const std::vector<uint8_t> bytes = readBytes(path);
+        zt::block3_array<vec3f> a;
+        readRecord(a, path, 16, 2);
+        for (int64_t g = 0; g < a.blockCount(); ++g) {
+            zt::stored_block info;
+            ASSERT_TRUE(a.storedBlockInfo(g, info));
+            EXPECT_EQ(info.tile, original->block(g)->coord());
+            EXPECT_EQ(info.elements, original->block(g)->count());
+            // Short blocks stay raw even when compressing.
+            EXPECT_EQ(info.compressed, compress && info.elements * 12 >= 256);
+            if (!info.compressed) {
+                ASSERT_LE(uint64_t(info.fileOffset + info.storedBytes), bytes.size());
+                EXPECT_EQ(info.storedBytes, info.elements * 12);
+                EXPECT_EQ(0, std::memcmp(bytes.data() + info.fileOffset, original->block(g)->elementBytes().data(),
+                                         size_t(info.storedBytes)));
+            }
+        }
+        // A block read and released is read again, equal, on the next touch.
+        const std::vector<vec3f> block3Values = valuesOf(a, 3);
+        zt::stored_block info;
+        EXPECT_FALSE(a.storedBlockInfo(3, info));
+        EXPECT_TRUE(a.releaseBlock(3));
+        EXPECT_EQ(a.residentBlock(3), nullptr);
+        EXPECT_TRUE(a.storedBlockInfo(3, info));
+        EXPECT_EQ(valuesOf(a, 3), block3Values);
+        EXPECT_FALSE(a.releaseBlock(99));
+        a.ensureLoaded();
+        EXPECT_FALSE(a.storedBlockInfo(0, info) || a.releaseBlock(3));
+        EXPECT_NE(a.residentBlock(3), nullptr);
+    }
+}
+
+// Threads that touch a waiting array at once load it once, and each reads
+// every block complete: whole loads and single-block loads mixed.
+TEST(Block3Deferred, ConcurrentFirstTouchesLoadOnceAndSeeEveryBlock) {
+    TempDir dir;
+    auto original = sampleArray();
+    const std::string path = dir.file("shared.ztp");
+    writeRecord(*original, path, true);
+    for (int round = 0; round < 20; ++round) {
+        zt::block3_array<vec3f> a;
+        readRecord(a, path, 16);
+        a.setLoadBatchBytes(round % 2 ? 300 : zt::block3_array_base::kDefaultLoadBatchBytes);
+        std::atomic<int> wrong{0};
+#pragma omp parallel num_threads(8)
+        {
+            const int t = omp_get_thread_num();
+            for (int64_t k = 0; k < a.blockCount(); ++k) {
+                const int64_t g = (k + t) % a.blockCount();
+                if (t % 2) a.ensureLoaded();
+                const std::span<const vec3f> got = a.elements(g);
+                const std::span<const vec3f> want = original->elements(g);
+                if (!std::equal(got.begin(), got.end(), want.begin(), want.end())) ++wrong;
+            }
+        }
+        EXPECT_EQ(wrong.load(), 0) << "round " << round;
+        EXPECT_FALSE(a.loadPending());
+    }
+}
+
 // The failure of reading a block table without its "Corrupt particle block
 // table in <path>: " prefix; "" when the table is accepted.
 template <class T>
@@ -344,6 +415,14 @@ TEST(Block3HostileTables, EveryBadEntryFailsBeforeAnyBlockIsRead) {
         {{.fine = 2}, "list counts 2 of 1 blocks"},
         {{.endDelta = 1}, "the data region of 8 bytes at 94 does not end at 111 inside the file"},
         {{.dataDelta = 1}, "the data region of 9 bytes at 94 does not end at 110 inside the file"},
+        // Every stored byte belongs to one block: blocks sharing bytes would
+        // inflate them again and again. Empty blocks claim no bytes.
+        {{.total = 2, .fine = 2, .tiles = {0, 0, 0, 1, 0, 0}, .table = {0, 8, kRaw, 0, 0, 8, kRaw, 0}},
+         "blocks 0 and 1 share stored bytes"},
+        {{.total = 2, .fine = 2, .tiles = {0, 0, 0, 1, 0, 0}, .table = {4, 4, kRaw, 0, 0, 8, kRaw, 0}},
+         "blocks 1 and 0 share stored bytes"},
+        {{.total = 3, .fine = 2, .tiles = {0, 0, 0, 1, 0, 0, 2, 0, 0}, .table = {0, 8, kRaw, 0, 8, 0, kRaw, 0, 8, 0, kRaw, 0}},
+         ""},
     };
     for (const auto& c : cases) EXPECT_EQ(tableFailure<int>(bytesOf(c.record), 16), c.detail);
 }
@@ -433,6 +512,39 @@ TEST(Block3Legacy, BadCountsAndOffsetsAreRefused) {
         bytes[c.at] = c.value;
         EXPECT_EQ(tableFailure<vec3f>(bytes, 13, 7), c.detail);
     }
+}
+
+TEST(Block3Legacy, BlocksMayNotShareBytes) {
+    const std::vector<LegacyBlock> blocks = {{{{0, 0, 0}}, ramp(10, 1), true}, {{{1, 0, 0}}, ramp(3, 2), false}};
+    const std::vector<uint8_t> good = legacyRecord(11, blocks, 0);
+    // Bytes 7..10 hold the fine count, 19..26 block 0's offset, 27..34 block 1's.
+    auto offset = [](const std::vector<uint8_t>& bytes, size_t at) {
+        int64_t o = 0;
+        std::memcpy(&o, bytes.data() + at, 8);
+        return o;
+    };
+    const int64_t first = offset(good, 19);
+    ASSERT_EQ(first, 43);
+    std::vector<uint8_t> twice = good;
+    std::copy_n(good.begin() + 19, 8, twice.begin() + 27);
+    EXPECT_EQ(tableFailure<vec3f>(twice, 11, 7), "block 0 of list 0 at 43 overlaps block 1 of list 0 at 43");
+    std::vector<uint8_t> close = good;
+    const int64_t inside = first + 8;
+    std::memcpy(close.data() + 27, &inside, 8);
+    EXPECT_EQ(tableFailure<vec3f>(close, 11, 7), "block 0 of list 0 at 43 overlaps block 1 of list 0 at 51");
+
+    // A block whose array claims bytes past the next block's start fails
+    // when it loads, instead of reading the next block's bytes as its own.
+    TempDir dir;
+    const std::string path = dir.file("legacy.ztp");
+    std::vector<uint8_t> greedy = legacyRecord(11, {{{{0, 0, 0}}, ramp(10, 1), false}, blocks[1]}, 0);
+    const uint32_t claimed = 12 * 10 + 24;  // block 0's raw byte size: 120 becomes 144
+    std::memcpy(greedy.data() + first + 12, &claimed, 4);
+    writeFile(path, greedy);
+    zt::block3_array<vec3f> a;
+    readRecord(a, path, 11, 7);
+    EXPECT_EQ(messageOf([&] { a.block(0); }), "Error reading ztp array");
+    EXPECT_EQ(valuesOf(a, 1), blocks[1].values);
 }
 
 }  // namespace

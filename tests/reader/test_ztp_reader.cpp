@@ -4,6 +4,8 @@
 // deferred data whose file has gone are the writer's tests.
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include "ByteBuilder.h"
 #include "CaptureOutput.h"
 #include "MessageOf.h"
@@ -163,3 +165,46 @@ TEST_F(Reader, TakeBodyHandsOutCopiesWhoseDataStaysInTheFileUntilUsed) {
     auto* stored = reader->storedBody(0)->particleShape()->channelAs<ParticleChannel<zt::vec3f>>("position");
     EXPECT_TRUE(stored != positions && stored->rawStorage().loadPending());
 }
+
+namespace {
+
+// What a QEL channel node does per element: many threads read values of a
+// channel whose blocks are still in the file, each first touch racing the
+// others. Every read must see its value; none may crash.
+TEST_F(Reader, ChannelsReadFromManyThreadsAtFirstTouchLoadOnce) {
+    std::vector<zt::vec3f> positions;
+    for (int i = 0; i < 20000; ++i)
+        positions.push_back({{float(i % 97) * 0.7f, float(i % 89) * 0.9f, float(i % 23) * 1.3f}});
+    auto a = testsupport::makeParticleBody({"a", positions});
+    testsupport::writeBodies(file("many.ztp"), {a.get()});
+    auto reader = read(file("many.ztp"));
+    // Copies share the stored body's channels until detached: each gets its own.
+    auto own = [](Body& body) { body.mutableParticleShape()->channel("velocity").detach(); };
+    std::unique_ptr<Body> expected = reader->takeBody(0);
+    own(*expected);
+    const auto* want = expected->particleShape()->channelAs<ParticleChannel<zt::vec3f>>("velocity");
+    want->makeResident();
+    std::vector<int64_t> indices;
+    for (int64_t g = 0; g < want->rawStorage().blockCount(); ++g)
+        for (int64_t e = 0; e < int64_t(want->blockElements(g).size()); ++e) indices.push_back(g << 32 | e);
+    ASSERT_EQ(indices.size(), positions.size());
+    for (int round = 0; round < 20; ++round) {
+        std::unique_ptr<Body> body = reader->takeBody(0);
+        own(*body);
+        const auto* velocity = body->particleShape()->channelAs<ParticleChannel<zt::vec3f>>("velocity");
+        ASSERT_TRUE(velocity->rawStorage().loadPending());
+        const int64_t n = int64_t(indices.size());
+        std::atomic<int64_t> wrong{0};
+#pragma omp parallel for num_threads(8) schedule(dynamic, 7)
+        for (int64_t k = 0; k < n; ++k) {
+            const int64_t index = indices[size_t(k)];
+            if (velocity->value(index) != want->value(index) ||
+                velocity->component(index, 1) != want->component(index, 1))
+                ++wrong;
+        }
+        EXPECT_EQ(wrong.load(), 0) << "round " << round;
+        EXPECT_FALSE(velocity->rawStorage().loadPending());
+    }
+}
+
+}  // namespace

@@ -10,6 +10,7 @@
 #include "SampleCache.h"
 #include "SampleCommand.h"
 #include "TempPath.h"
+#include "cb/Version.h"
 
 namespace {
 
@@ -26,13 +27,17 @@ Parsed parse(std::vector<const char*> args) {
     return p;
 }
 
-// runSample's exit code, a colon, then what it wrote to standard error.
-std::string run(std::vector<std::string> args) {
+// runSample's exit code, a colon, then what it wrote to standard error
+// (standard output goes to `out` when given).
+std::string run(std::vector<std::string> args, std::string* out = nullptr) {
     args.insert(args.begin(), "ztp-sample");
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     testsupport::CaptureStderr err;
+    testsupport::CaptureStdout output;
     const int code = sample::runSample(int(argv.size()), argv.data());
+    const std::string printed = output.finish();
+    if (out) *out = printed;
     return std::to_string(code) + ":" + err.finish();
 }
 
@@ -50,6 +55,8 @@ TEST(SampleOptions, OptionsGoAnywhereAndWrongCallsSayWhatIsWrong) {
             << p.error << particles;
     }
     EXPECT_TRUE(parse({"--help"}).options.help);
+    EXPECT_TRUE(parse({"--version"}).options.version);
+    EXPECT_TRUE(parse({"--version"}).ok);
     const std::string count = "ztp-sample: the particle count must be a whole number from 0 to 2000000000, not '";
     const std::string seed = "ztp-sample: the seed must be a whole number from 0 to 18446744073709551615, not '";
     std::vector<std::pair<std::vector<const char*>, std::string>> cases = {
@@ -85,7 +92,15 @@ TEST(SampleProgram, ReportUsageAndAMissingInstallation) {
     const std::string cache = dir.file("cache.ztp");
     const std::string usage = "usage: ztp-sample output_file particle_count [--seed N] [--raw]\n";
     EXPECT_EQ(0u, run({cache, "5", "--zip"}).find("1:ztp-sample: unknown option '--zip'\n" + usage));
-    EXPECT_EQ(0u, run({"--help"}).find("0:" + usage));
+    // Asked for, usage and version are the output; after a wrong call the
+    // usage goes with the message to standard error.
+    std::string out;
+    EXPECT_EQ("0:", run({"--help"}, &out));
+    EXPECT_EQ(0u, out.find(usage + "       ztp-sample --help | --version\n")) << out;
+    EXPECT_EQ("0:", run({"--version"}, &out));
+    EXPECT_EQ("ztp-sample " CB_VERSION_STRING "\n", out);
+    EXPECT_EQ(0u, run({"--versions"}, &out).find("1:ztp-sample: unknown option '--versions'\n" + usage));
+    EXPECT_EQ("", out);
     {
         testsupport::ScopedEnv unset("CORIX_PATH", nullptr);
         EXPECT_EQ(0u, run({cache, "10"}).find("1:ztp-sample: CORIX_PATH is not set; "));

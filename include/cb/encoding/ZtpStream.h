@@ -88,7 +88,12 @@ public:
     void setVersion(int32_t version) { version_ = version; }
     // Size of the file when it was attached.
     int64_t size() const { return size_; }
+    // Bytes left before the end of the file, or before the limit when one is set.
     int64_t remaining() const;
+    // Counts read from now on must fit before `end` (a record's end inside the
+    // file); -1 lifts the limit. Keeps a record's lengths from reaching into
+    // bytes that belong to another.
+    void setLimit(int64_t end) { limit_ = end; }
     // Offsets outside [0, size()] are refused.
     void seek(int64_t offset);
     void close() noexcept { release(); }
@@ -132,6 +137,7 @@ private:
     static const char* const kValueReadError;
     int32_t version_ = kZtpVersion;
     int64_t size_ = 0;
+    int64_t limit_ = -1;
 };
 
 // A ZTP file opened for writing. Every write is checked: a short write or a
