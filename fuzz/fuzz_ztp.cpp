@@ -16,21 +16,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const std::string input = fuzzsupport::scratchFile("input.ztp");
     static const std::string scene = fuzzsupport::scratchFile("output.txscene");
     fuzzsupport::writeFile(input, data, size);
-    {
-        fuzzsupport::Library library;
-        try {
-            Cb::ZtpReader reader(input, "*", "Body");
-            for (int i = 0; i < reader.bodyCount(); ++i) {
-                std::unique_ptr<Cb::Body> body = reader.takeBody(i);
-                if (!body) continue;
-                try {
-                    fuzzsupport::touchChannels(*body);
-                } catch (const std::exception&) {
-                    // A damaged channel: the other bodies are still read.
-                }
+    fuzzsupport::Library library;  // the export's own start-up nests inside it
+    try {
+        Cb::ZtpReader reader(input, "*", "Body");
+        for (int i = 0; i < reader.bodyCount(); ++i) {
+            std::unique_ptr<Cb::Body> body = reader.takeBody(i);
+            if (!body) continue;
+            try {
+                fuzzsupport::touchChannels(*body);
+            } catch (const std::exception&) {
+                // A damaged channel: the other bodies are still read.
             }
-        } catch (const std::exception&) {
         }
+    } catch (const std::exception&) {
     }
     ExportRequest request;
     request.inputPath = input;

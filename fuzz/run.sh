@@ -44,14 +44,15 @@ for h in "${harnesses[@]}"; do
   fi
   echo "== $h: ${seconds}s on ${inputs[*]}"
   # One thread for OpenMP, stderr of the library closed (libFuzzer keeps its
-  # own and the sanitizers' reports); 2 GiB bound memory, 25 s one input.
+  # own and the sanitizers' reports); inputs up to 16 KiB (larger seeds are
+  # cut), 2 GiB bound memory, 25 s one input.
   log="$build/fuzz/$h.log"
   status=0
   OMP_NUM_THREADS=1 OMP_THREAD_LIMIT=1 \
   ASAN_OPTIONS="detect_leaks=1:allocator_may_return_null=1${ASAN_OPTIONS:+:$ASAN_OPTIONS}" \
   UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
     "$build/fuzz/$h" "$corpus" "${inputs[@]}" -dict="$here/dict/$(dict_of "$h").dict" \
-      -max_total_time="$seconds" -rss_limit_mb=2048 -malloc_limit_mb=2048 -timeout=25 -detect_leaks=1 \
+      -max_total_time="$seconds" -max_len=16384 -rss_limit_mb=2048 -malloc_limit_mb=2048 -timeout=25 -detect_leaks=1 \
       -close_fd_mask=3 -print_final_stats=1 -artifact_prefix="$build/fuzz/findings/$h-" ${FUZZ_FLAGS:-} \
       >"$log" 2>&1 || status=$?
   grep -E "^#[0-9]+ +(INITED|DONE)|^stat::number_of_executed_units|^Done" "$log" || true
