@@ -76,7 +76,7 @@ void inflatePieces(const Table& table, const zt::array1<uint8_t>& data, void* el
     zt::parallel_errors errors;
 #pragma omp parallel for schedule(dynamic, 1) if (pieces > 1)
     for (int64_t k = 0; k < pieces; ++k) {
-        errors.capture([&] {
+        errors.capture(k, [&] {
             const uint64_t count = pieceElements(table, k, elementSize);
             if (count == 0) return;
             const uint8_t* source = data.data() + zt::pieceField(table, k, zt::kPieceOffset);
@@ -136,7 +136,7 @@ void writeCompressedArray(ZtpOutput& out, const void* elements, int64_t count, s
     zt::parallel_errors errors;
 #pragma omp parallel for schedule(dynamic, 1) num_threads(threads) if (fullPieces > 1)
     for (int64_t k = 0; k < fullPieces; ++k) {
-        errors.capture([&] {
+        errors.capture(k, [&] {
             buffer.setPieceBytes(k, elements, elementSize, k * kCompressedChunkSize, kCompressedChunkSize,
                                  kFullPieceTag);
         });

@@ -35,7 +35,7 @@ void forEachBlock(std::span<const ParticleBlockView> blocks, F&& f) {
     zt::parallel_errors errors;
     const int64_t count = int64_t(blocks.size());
 #pragma omp parallel for schedule(dynamic, 1)
-    for (int64_t b = 0; b < count; ++b) errors.capture([&] { f(blocks[size_t(b)]); });
+    for (int64_t b = 0; b < count; ++b) errors.capture(b, [&] { f(blocks[size_t(b)]); });
     errors.rethrow();
 }
 

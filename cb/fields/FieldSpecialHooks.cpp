@@ -148,7 +148,7 @@ void FieldChannelParticleCount::count(const FrameTime& time, const Body& body) {
     const int64_t blockCount = int64_t(blocks.size());
 #pragma omp parallel for schedule(dynamic, 1)
     for (int64_t g = 0; g < blockCount; ++g) {
-        errors.capture([&] {
+        errors.capture(g, [&] {
             const std::span<const zt::vec3f> positions = blocks[size_t(g)].positions;
             for (int64_t e = int64_t(positions.size()) - 1; e >= 0; --e) {
                 const int64_t index = layout.indexAt(positions[size_t(e)], 0);

@@ -141,7 +141,7 @@ void block3_array_base::resizeLike(const block3_array_base& master) {
         parallel_errors errors;
 #pragma omp parallel for schedule(dynamic, 1) if (n > 64)
         for (int64_t s = list; s < n; ++s) {
-            errors.capture([&] {
+            errors.capture(s, [&] {
                 const block3_base* m = s < theirs.count() ? theirs.get(s) : nullptr;
                 block3_base* b = blocks.get(s);
                 if (!b && m) {
@@ -237,7 +237,7 @@ block_move_plan block3_array_base::reblock(const tile_layout3& layout, int threa
     parallel_errors errors;
 #pragma omp parallel for schedule(dynamic, 1) num_threads(workers) if (total > 1)
     for (int64_t g = 0; g < total; ++g) {
-        errors.capture([&] {
+        errors.capture(g, [&] {
             const auto* b = static_cast<const block3<vec3f>*>(residentBlock(g));
             if (!b) return;
             block_move_plan& plan = plans[size_t(omp_get_thread_num())];

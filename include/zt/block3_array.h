@@ -157,6 +157,7 @@ public:
     // Layout version of the deferred data; -1 without.
     int32_t version() const { return version_; }
     const std::string& fileName() const { return fileName_; }
+    // Position of the data region's byte count (version 14 and later).
     int64_t dataPosition() const { return dataPosition_; }
     // Loads every block still on disk, whether loading is allowed or not.
     void loadAllBlocks();

@@ -18,6 +18,7 @@
 #include "TempPath.h"
 #include "cb/encoding/ZtpStream.h"
 #include "zt/block3_array.h"
+#include "zt/block3_file.h"
 #include "zt/block3_tiles.h"
 #include "zt/compression_buffer.h"
 #include "zt/tile_layout3.h"
@@ -366,6 +367,72 @@ TEST(Block3Deferred, ConcurrentFirstTouchesLoadOnceAndSeeEveryBlock) {
         }
         EXPECT_EQ(wrong.load(), 0) << "round " << round;
         EXPECT_FALSE(a.loadPending());
+    }
+}
+
+// Streaming a block through in short runs reads what reading it whole reads,
+// and fails the same way: a stream that ends early or breaks is a data
+// error, one with more than announced a buffer error, a short file a read error.
+TEST(Block3File, StreamedBlocksMatchWholeReadsAndTheirFailures) {
+    TempDir dir;
+    const std::string path = dir.file("blocks.bin");
+    std::vector<vec3f> values;
+    for (int i = 0; i < 5000; ++i) values.push_back({{float(i % 13), float(i) * 0.5f, -float(i % 101)}});
+    const size_t rawBytes = values.size() * sizeof(vec3f);
+    zt::array1<uint8_t> packed = zt::compressBuffer(values.data(), rawBytes);
+    std::vector<uint8_t> file(packed.data(), packed.data() + packed.count());
+    std::vector<uint8_t> broken = file;
+    broken[broken.size() / 2] ^= 0x40;
+    const int64_t brokenAt = int64_t(file.size());
+    file.insert(file.end(), broken.begin(), broken.end());
+    const int64_t rawAt = int64_t(file.size());
+    file.insert(file.end(), reinterpret_cast<const uint8_t*>(values.data()),
+                reinterpret_cast<const uint8_t*>(values.data()) + rawBytes);
+    writeFile(path, file);
+    zt::block3_file blocks(path);
+    EXPECT_EQ(messageOf([&] { zt::block3_file none(dir.file("none")); }),
+              "read_ztp(" + dir.file("none") + ") failed: Cannot open file: No such file or directory");
+
+    auto stored = [&](int64_t at, int64_t bytes, int64_t elements, bool compressed) {
+        zt::stored_block info;
+        info.fileOffset = at;
+        info.storedBytes = bytes;
+        info.elements = elements;
+        info.compressed = compressed;
+        return info;
+    };
+    const int64_t n = int64_t(values.size()), size = int64_t(packed.count());
+    const struct { zt::stored_block info; std::string failure; } cases[] = {
+        {stored(0, size, n, true), ""},
+        {stored(rawAt, int64_t(rawBytes), n, false), ""},
+        {stored(0, size, n + 1, true), "ZTP Decompression Data Error:"},
+        {stored(0, size, n - 1, true), "ZTP Decompression Buffer Error:"},
+        {stored(0, size / 2, n, true), "ZTP Decompression Data Error:"},
+        {stored(brokenAt, size, n, true), "ZTP Decompression Data Error:"},
+        {stored(rawAt, int64_t(rawBytes), n + 1, false), "Error reading array data"},
+        {stored(0, size, 0, true), ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.info.fileOffset << " " << c.info.storedBytes << " " << c.info.elements);
+        std::vector<vec3f> whole(size_t(c.info.elements)), streamed;
+        std::vector<uint8_t> scratch;
+        const std::string wholeFailure = messageOf([&] { blocks.readBlock(c.info, sizeof(vec3f), whole.data(), scratch); });
+        const std::string streamFailure = messageOf([&] {
+            blocks.streamBlock(c.info, sizeof(vec3f), 7, [&](const void* run, int64_t count) {
+                EXPECT_LE(count, 7);
+                const auto* v = static_cast<const vec3f*>(run);
+                streamed.insert(streamed.end(), v, v + count);
+            });
+        });
+        if (c.failure.empty()) {
+            EXPECT_EQ(wholeFailure, "(no failure)");
+            EXPECT_EQ(streamFailure, "(no failure)");
+            EXPECT_EQ(streamed, whole);
+            EXPECT_EQ(whole, std::vector<vec3f>(values.begin(), values.begin() + c.info.elements));
+        } else {
+            EXPECT_EQ(wholeFailure.substr(0, c.failure.size()), c.failure) << wholeFailure;
+            EXPECT_EQ(streamFailure.substr(0, c.failure.size()), c.failure) << streamFailure;
+        }
     }
 }
 

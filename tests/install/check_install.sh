@@ -167,7 +167,7 @@ if command -v cpack >/dev/null && command -v dpkg-deb >/dev/null && command -v d
     check "package version is $version" test "$(dpkg-deb -f "$deb" Version)" = "$version"
     depends=$(dpkg-deb -f "$deb" Depends)
     check "package depends on the runtime libraries ($depends)" \
-      bash -c "for d in libc6 libgomp1 zlib1g libstdc++6 libssl; do [[ '$depends' == *\$d* ]] || exit 1; done"
+      bash -c "for d in libc6 libgomp1 zlib1g libstdc++6 libssl libdeflate; do [[ '$depends' == *\$d* ]] || exit 1; done"
     dpkg-deb -c "$deb" | awk '{print $6}' >"$tmp/deb.list"
     for f in ./usr/bin/ztp2txscene ./usr/bin/ztp-sample "./usr/lib/libcb.so.$version" ./usr/include/cb/Version.h \
              ./usr/lib/cmake/Cb/CbConfig.cmake ./usr/lib/pkgconfig/cb.pc \
