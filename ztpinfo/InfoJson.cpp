@@ -6,7 +6,7 @@ namespace {
 
 template <class V>
 void vec(JsonWriter& json, const V& v, int n = 3) {
-    json.beginArray();
+    json.beginInlineArray();
     for (int c = 0; c < n; ++c) {
         if constexpr (std::is_same_v<typename V::value_type, float>)
             json.value(v[c]);
@@ -37,7 +37,7 @@ void text(JsonWriter& json, std::string_view name, const std::string& value) {
 
 // Float channels' figures are floats; integers' are whole numbers.
 void statistic(JsonWriter& json, const Cb::ChannelStatistics& stats, int which) {
-    json.beginArray();
+    json.beginInlineArray();
     for (int c = 0; c < stats.components; ++c) {
         const double v = which == 0 ? stats.min[size_t(c)] : which == 1 ? stats.max[size_t(c)] : stats.mean(c);
         if (stats.count == 0)
@@ -87,7 +87,7 @@ void channel(JsonWriter& json, const ChannelReport& c, const InfoOptions& option
     if (options.blocks) {
         json.key("blockList").beginArray();
         for (const BlockReport& b : c.blocks) {
-            json.beginObject().member("block", b.index).key("tile");
+            json.beginInlineObject().member("block", b.index).key("tile");
             vec(json, b.stored.tile);
             json.member("elements", b.stored.elements)
                 .member("offset", b.stored.fileOffset)
@@ -108,9 +108,9 @@ void values(JsonWriter& json, const BodyReport& body) {
         json.beginObject().member("name", section.name).key("values").beginArray();
         for (const ValueReport& value : section.values) {
             json.beginObject().member("name", value.name).member("type", value.type);
-            json.key("expressions").beginArray();
+            json.key("expressions").beginInlineArray();
             for (const std::string& e : value.expressions) json.value(e);
-            json.endArray().key("numbers").beginArray();
+            json.endArray().key("numbers").beginInlineArray();
             for (const auto& n : value.numbers) {
                 if (!n)
                     json.null();

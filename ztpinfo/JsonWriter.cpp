@@ -75,29 +75,32 @@ void JsonWriter::beforeValue() {
         return;
     }
     if (open_.empty()) return;
-    if (open_.back().second) out_ << ',';
-    open_.back().second = true;
-    newline();
+    Open& top = open_.back();
+    if (top.filled) out_ << (top.oneLine ? ", " : ",");
+    top.filled = true;
+    if (!top.oneLine) newline();
 }
 
-JsonWriter& JsonWriter::beginObject() {
+JsonWriter& JsonWriter::open(char bracket, bool object, bool oneLine) {
     beforeValue();
-    out_ << '{';
-    open_.emplace_back(true, false);
+    out_ << bracket;
+    // Inside a one-line container everything stays on its line.
+    open_.push_back({object, false, oneLine || (!open_.empty() && open_.back().oneLine)});
     return *this;
 }
 
-JsonWriter& JsonWriter::beginArray() {
-    beforeValue();
-    out_ << '[';
-    open_.emplace_back(false, false);
-    return *this;
-}
+JsonWriter& JsonWriter::beginObject() { return open('{', true, false); }
+
+JsonWriter& JsonWriter::beginArray() { return open('[', false, false); }
+
+JsonWriter& JsonWriter::beginInlineObject() { return open('{', true, true); }
+
+JsonWriter& JsonWriter::beginInlineArray() { return open('[', false, true); }
 
 JsonWriter& JsonWriter::close(char bracket) {
-    const bool filled = open_.back().second;
+    const Open closed = open_.back();
     open_.pop_back();
-    if (filled) newline();
+    if (closed.filled && !closed.oneLine) newline();
     out_ << bracket;
     if (open_.empty()) out_ << '\n';
     return *this;

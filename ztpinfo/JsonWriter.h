@@ -28,6 +28,11 @@ public:
     JsonWriter& beginObject();
     JsonWriter& endObject();
     JsonWriter& beginArray();
+    // Containers kept on one line ("[1, 2, 3]", {"a": 1, "b": [2]}), for
+    // short lists of numbers and one-line records; what they hold stays on
+    // that line too.
+    JsonWriter& beginInlineArray();
+    JsonWriter& beginInlineObject();
     JsonWriter& endArray();
     // The key of the next member of the open object.
     JsonWriter& key(std::string_view name);
@@ -50,11 +55,16 @@ public:
 private:
     void beforeValue();
     void newline();
+    JsonWriter& open(char bracket, bool object, bool oneLine);
     JsonWriter& close(char bracket);
 
     std::ostream& out_;
-    // Per open container: true for an object; whether it holds anything yet.
-    std::vector<std::pair<bool, bool>> open_;
+    struct Open {
+        bool object;
+        bool filled;   // holds a value already
+        bool oneLine;  // an inline array
+    };
+    std::vector<Open> open_;
     bool afterKey_ = false;
     bool started_ = false;
 };

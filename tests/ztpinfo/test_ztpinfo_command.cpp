@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <limits>
+#include <sstream>
 
 #include "HandMadeCache.h"
 #include "InfoCommand.h"
@@ -336,6 +337,20 @@ TEST_F(InfoCommand, JsonEscapesNamesAndWritesNonFiniteNumbersAsStrings) {
     EXPECT_NE(text.out.find("  body \"odd \\\"name\\\" \\\\ tab\\t nl\\n bell\\u0001 caf\xC3\xA9\"  signature "),
               std::string::npos)
         << text.out;
+
+    // The writer's layout, byte for byte.
+    std::ostringstream out;
+    ztpinfo::JsonWriter json(out);
+    json.beginArray().beginObject().member("a", int64_t(1)).key("b").beginInlineArray().value(1.5);
+    json.value(std::numeric_limits<double>::quiet_NaN()).null().endArray();
+    json.key("c").beginArray().endArray().key("d").beginInlineObject().member("e", true).key("f");
+    json.beginArray().value("x").endArray().endObject().endObject();
+    EXPECT_FALSE(json.complete());
+    json.endArray();
+    EXPECT_TRUE(json.complete());
+    EXPECT_EQ(out.str(),
+              "[\n  {\n    \"a\": 1,\n    \"b\": [1.5, \"NaN\", null],\n    \"c\": [],\n"
+              "    \"d\": {\"e\": true, \"f\": [\"x\"]}\n  }\n]\n");
 
     EXPECT_EQ(ztpinfo::numberText(0.1f), "0.1");
     EXPECT_EQ(ztpinfo::numberText(0.1), "0.1");
