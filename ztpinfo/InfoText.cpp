@@ -68,7 +68,7 @@ void printChannel(std::ostream& out, const ChannelReport& channel, const InfoOpt
     const Cb::StoredChannel& s = channel.stored;
     out << "      " << pad(channel.name, 18) << ' ' << pad(channel.type, 22) << padLeft(countText(s.elements), 12)
         << padLeft(countText(s.recordBytes), 14) << "  " << Cb::storedCompressionName(s.compression);
-    if (s.blocks > 0) out << ", " << s.blocks << " blocks";
+    if (s.blocks > 0) out << ", " << s.blocks << (s.blocks == 1 ? " block" : " blocks");
     out << '\n';
     if (!channel.error.empty()) out << "        error: " << channel.error << '\n';
     if (options.stats && channel.computed) {
