@@ -1,5 +1,7 @@
 #include "InfoOutput.h"
 
+#include <type_traits>
+
 namespace ztpinfo {
 
 namespace {

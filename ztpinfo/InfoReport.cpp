@@ -1,5 +1,6 @@
 #include "InfoReport.h"
 
+#include <algorithm>
 #include <exception>
 #include <memory>
 

@@ -1,7 +1,8 @@
-#include <cstdio>
-#include <string>
-
 #include "InfoOutput.h"
+
+#include <array>
+#include <string>
+#include <type_traits>
 
 namespace ztpinfo {
 
