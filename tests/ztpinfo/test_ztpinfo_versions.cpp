@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 
@@ -225,6 +226,31 @@ TEST_F(InfoVersions, EveryVersionShowsWhatWentIntoTheFile) {
         const Json& points = channelOf(body, "Point", "position");
         EXPECT_EQ(points["elements"].integer(), 30);
         EXPECT_EQ(points["compression"].text(), version < 14 && cache.compressPoints ? "compressed" : "raw");
+
+        // The text says the same as the JSON.
+        const infotest::Run text = infotest::runInfo({"--stats", "--blocks", path});
+        EXPECT_EQ(text.code, 0);
+        const std::string signature = version >= 9 ? "Particle-Liquid" : "Body";
+        char line[200];
+        std::snprintf(line, sizeof line, "      %-18s %-22s%12d%14lld  mixed, 3 blocks\n", "position", "particle::vec3f",
+                      46, static_cast<long long>(position["storedBytes"].integer()));
+        for (const std::string& expected :
+             {path + ": version " + std::to_string(version) + ", time 1.5, 1 body\n",
+              "  body \"Splash\"  signature " + signature + "  46 particles\n",
+              "    layout: tile size 2, voxel size 0.5, 3 fine and " +
+                  std::to_string(layout["coarseTiles"].integer()) + " coarse tiles\n",
+              std::string("    fine tiles (0, 0, -1) to (1, 1, 0), box (0, 0, -1) to (2, 2, 1)\n"),
+              std::string("      channel            type                      elements  stored bytes  data\n"), std::string(line),
+              "        block 1  tile (1, 0, 0)  40 elements  offset " +
+                  std::to_string(blocks[1]["offset"].integer()) + "  " +
+                  std::to_string(blocks[1]["storedBytes"].integer()) + " bytes  compressed\n"})
+            EXPECT_NE(text.out.find(expected), std::string::npos) << expected << "---\n" << text.out;
+        if (version >= 12)
+            EXPECT_NE(text.out.find("        header:   min (-7, -7, -7)  max (7, 7, 7)  mean (0.25, 0.25, 0.25)  count "
+                                    "999\n"),
+                      std::string::npos);
+        else
+            EXPECT_EQ(text.out.find("header:"), std::string::npos);
         checkStats(points["stats"], expectedVec(cache.points()), 30, true);
     }
 }
