@@ -203,7 +203,7 @@ StoredChannel StoredDataFile::channel(const Channel& channel) {
         if (field->valuePositions().empty()) return stored;
         ZtpInput& in = input();
         stored.compression = StoredCompression::None;
-        const size_t valueBytes = channel.typeName() == "field::int64" ? 8 : 4;
+        const size_t valueBytes = dynamic_cast<const FieldChannel1i64*>(field) ? sizeof(int64_t) : sizeof(float);
         for (size_t k = 0; k < field->valuePositions().size(); ++k) {
             in.seek(field->valuePositions()[k]);
             const StoredArrayHead head = readCompressedArrayHead(in, valueBytes);
