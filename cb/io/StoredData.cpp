@@ -230,19 +230,23 @@ StoredChannel StoredDataFile::channel(const Channel& channel) {
 
 ChannelStatistics computeStatistics(Channel& channel) {
     ChannelStatistics stats;
-    if (particleStatistics<zt::vec3f>(channel, stats) || particleStatistics<float>(channel, stats) ||
+    const bool known =
+        particleStatistics<zt::vec3f>(channel, stats) || particleStatistics<float>(channel, stats) ||
         particleStatistics<int>(channel, stats) || particleStatistics<int64_t>(channel, stats) ||
-        particleStatistics<zt::vec3i>(channel, stats) || particleStatistics<int8_t>(channel, stats))
-        return stats;
-    if (bufferStatistics<zt::vec3f>(channel, stats) || bufferStatistics<float>(channel, stats) ||
+        particleStatistics<zt::vec3i>(channel, stats) || particleStatistics<int8_t>(channel, stats) ||
+        bufferStatistics<zt::vec3f>(channel, stats) || bufferStatistics<float>(channel, stats) ||
         bufferStatistics<int>(channel, stats) || bufferStatistics<int64_t>(channel, stats) ||
         bufferStatistics<zt::vec2i>(channel, stats) || bufferStatistics<zt::vec2f>(channel, stats) ||
         bufferStatistics<zt::vec3i>(channel, stats) || bufferStatistics<zt::vec4i>(channel, stats) ||
-        bufferStatistics<zt::vec4f>(channel, stats))
-        return stats;
-    if (fieldStatistics(channel, stats)) return stats;
-    throw ztx::base(zt::cat("Cannot compute statistics of channel '", channel.name(), "' of type '",
-                            channel.typeName(), "'"));
+        bufferStatistics<zt::vec4f>(channel, stats) || fieldStatistics(channel, stats);
+    if (!known)
+        throw ztx::base(zt::cat("Cannot compute statistics of channel '", channel.name(), "' of type '",
+                                channel.typeName(), "'"));
+    // A component that held nothing but NaN has no minimum or maximum.
+    for (size_t c = 0; c < size_t(stats.components); ++c)
+        if (stats.count > 0 && stats.min[c] > stats.max[c])
+            stats.min[c] = stats.max[c] = std::numeric_limits<double>::quiet_NaN();
+    return stats;
 }
 
 }  // namespace Cb

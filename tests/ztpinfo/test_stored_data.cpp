@@ -255,6 +255,16 @@ TEST_F(StoredData, StatisticsComeFromTheValuesOneBlockAtATime) {
     }
     EXPECT_TRUE(std::isnan(Cb::ChannelStatistics().mean(0)));
 
+    // A component of nothing but NaN has no minimum or maximum.
+    infotest::HandMadeCache nanCache;
+    const float nanValue = std::numeric_limits<float>::quiet_NaN();
+    nanCache.blocks = {{{{0, 0, 0}}, {{{0.5f, nanValue, 0.5f}}, {{0.7f, nanValue, 0.5f}}}, false}};
+    testsupport::writeFile(file("n.ztp"), nanCache.bytes());
+    auto nanReader = read(file("n.ztp"));
+    const Cb::ChannelStatistics nan = Cb::computeStatistics(*particleChannel(*nanReader, 0, "position"));
+    EXPECT_TRUE(nan.count == 2 && nan.notANumber == 2 && std::isnan(nan.min[1]) && std::isnan(nan.max[1]));
+    EXPECT_TRUE(nan.min[0] == double(0.5f) && nan.max[0] == double(0.7f));
+
     // A field's values are loaded for the walk and let go after it.
     infotest::HandMadeCache cache;
     cache.blocks = {{{{0, 0, 0}}, particlesAlong(2, 0.5f), false}};

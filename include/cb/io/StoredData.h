@@ -77,7 +77,9 @@ struct ChannelStatistics {
     // The values are floats (else integers, shown without a fraction).
     bool floating = false;
     int64_t count = 0;       // elements seen
-    int64_t notANumber = 0;  // NaN components, left out of minimum and maximum
+    // NaN components, left out of minimum and maximum (NaN when a component
+    // held nothing else).
+    int64_t notANumber = 0;
     std::array<double, kMaxComponents> min{};
     std::array<double, kMaxComponents> max{};
     std::array<double, kMaxComponents> sum{};
