@@ -48,7 +48,7 @@ public:
         const char* corix = std::getenv("CORIX_PATH");
         try {
             Cb::begin(true);
-        } catch (const std::exception& e) {
+        } catch (const std::exception&) {
             // Without CORIX_PATH the built-in body types are registered by now.
             if (corix && *corix) throw;
             std::fputs("ztpinfo: CORIX_PATH is not set: reading without signatures (built-in body types only)\n",
