@@ -171,3 +171,18 @@ void readCompressedArray(ZtpInput& in, size_t elementSize, const ElementSink& si
 }
 
 }  // namespace Cb::detail
+
+namespace Cb {
+
+StoredArrayHead readCompressedArrayHead(ZtpInput& in, size_t elementSize) {
+    StoredArrayHead head;
+    head.compressed = in.read<uint8_t>(detail::kReadFailure) != 0;
+    head.count = in.readCount(detail::kSizeReadFailure);
+    if (!head.compressed) {
+        if (!in.fits(head.count, int64_t(elementSize))) throw ztx::base(detail::kSizeReadFailure);
+        head.bytes = 1 + 8 + head.count * int64_t(elementSize);
+    }
+    return head;
+}
+
+}  // namespace Cb

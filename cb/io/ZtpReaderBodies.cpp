@@ -71,6 +71,8 @@ bool ZtpReader::open(const String& fileName, const String& bodyNamePattern, cons
     if (isOpen()) return false;
     BodyReader::open(fileName, bodyNamePattern, signatureName);
     if (!openStream(fileName, kUnreadVersion)) return false;
+    damage_.clear();
+    headerBodyCount_ = 0;
     logInfo(zt::cat("Reading ZTP: ", fileName));
     ZtpInput& in = stream();
     if (in.readU32() != kMagic) throw ztx::base(zt::cat("ZtpReader: bad magic in ", fileName));
@@ -82,13 +84,15 @@ bool ZtpReader::open(const String& fileName, const String& bodyNamePattern, cons
     setVersion(version);
     setTime(in.readF64());
     const int32_t count = in.readI32();
+    headerBodyCount_ = count;
 
     for (int32_t k = 0; k < count; ++k) {
         std::unique_ptr<Body> body;
         try {
             body = readBody(signatureName);
         } catch (const std::exception& e) {
-            logWarning(e.what());
+            damage_ = e.what();
+            logWarning(damage_);
             break;
         }
         String name = body->name();
