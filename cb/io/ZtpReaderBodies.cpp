@@ -70,6 +70,7 @@ Body* ZtpReader::storedBody(int i) const { return table_.at(size_t(i)).stored.ge
 bool ZtpReader::open(const String& fileName, const String& bodyNamePattern, const String& signatureName) {
     if (isOpen()) return false;
     BodyReader::open(fileName, bodyNamePattern, signatureName);
+    damage_.clear();
     if (!openStream(fileName, kUnreadVersion)) return false;
     logInfo(zt::cat("Reading ZTP: ", fileName));
     ZtpInput& in = stream();
@@ -88,7 +89,8 @@ bool ZtpReader::open(const String& fileName, const String& bodyNamePattern, cons
         try {
             body = readBody(signatureName);
         } catch (const std::exception& e) {
-            logWarning(e.what());
+            damage_ = e.what();
+            logWarning(damage_);
             break;
         }
         String name = body->name();

@@ -52,6 +52,10 @@ public:
     // The open file; throws when there is none.
     ZtpInput& stream();
 
+    // Why the last open() stopped early: the "Corrupt ZTP: <reason>" of the
+    // damaged record that ended it; empty when every record was read.
+    const String& damage() const { return damage_; }
+
     int64_t tell() { return stream().tell(); }
     void seek(int64_t offset) { stream().seek(offset); }
     int64_t fileSize() { return stream().size(); }
@@ -64,6 +68,7 @@ private:
     void readBodyRecord(Body& body, const String& storedSignature);
 
     ZtpInput stream_;
+    String damage_;
 };
 
 }  // namespace Cb
