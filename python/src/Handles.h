@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -67,15 +68,15 @@ public:
     std::string sourcePath() const;
 
     // Where each stored particle came from: stored row r holds the row
-    // order[r] of the arrays given to the last setParticles.
-    std::vector<int64_t>& particleOrder() { return order_; }
+    // order[r] of the arrays given to the last setParticles; empty before.
+    std::optional<std::vector<int64_t>>& particleOrder() { return order_; }
 
 private:
     std::shared_ptr<Cache> cache_;
     int index_ = -1;
     std::shared_ptr<Session> session_;
     std::unique_ptr<Cb::Body> owned_;
-    std::vector<int64_t> order_;
+    std::optional<std::vector<int64_t>> order_;
 };
 
 }  // namespace ztpy

@@ -277,10 +277,9 @@ py::array_t<int64_t> setParticles(BodyHandle& handle, const py::array& positions
 void setParticleChannel(BodyHandle& handle, const std::string& name, const py::array& values) {
     LibraryLock lock;
     Cb::Body& body = handle.mutableBody();
-    const std::vector<int64_t>& order = handle.particleOrder();
-    if (!body.hasShape("Particle") || !findChannel(*body.mutableParticleShape(), kPosition) ||
-        int64_t(order.size()) != particleCount(handle))
+    if (!handle.particleOrder())
         throw ztx::base(zt::cat("Body '", body.name(), "': set its particles with set_particles first"));
+    const std::vector<int64_t>& order = *handle.particleOrder();
     Cb::ParticleShape& shape = *body.mutableParticleShape();
     const ChannelRows c = prepare(shape, name, values, int64_t(order.size()));
     py::gil_scoped_release released;

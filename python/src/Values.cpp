@@ -185,6 +185,8 @@ void setValue(BodyHandle& handle, const std::string& sectionName, const std::str
     std::unique_ptr<Cb::ValueBase> created;
     if (!target) {
         created.reset(Cb::createValue(type ? libraryType(*type) : inferredType(value), name));
+        // Owned by the body for its messages; added to the section once set.
+        created->setOwner(&body);
         target = created.get();
     }
     if (auto* choice = dynamic_cast<Cb::Value1e*>(target)) {
