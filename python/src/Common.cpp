@@ -12,6 +12,13 @@ py::str text(const std::string& s) {
     return py::reinterpret_steal<py::str>(object);
 }
 
+std::string textArg(const py::handle& s) {
+    if (!py::isinstance<py::str>(s)) throw py::type_error("names are str");
+    const py::bytes bytes = py::reinterpret_steal<py::bytes>(PyUnicode_AsEncodedString(s.ptr(), "utf-8", "surrogateescape"));
+    if (!bytes) throw py::error_already_set();
+    return bytes.cast<std::string>();
+}
+
 std::string describe(const py::handle& object) { return py::str(object).cast<std::string>(); }
 
 std::string pathArg(const py::handle& path) {

@@ -26,6 +26,10 @@ namespace py = pybind11;
 // as surrogate escapes, as file names do, rather than failing.
 py::str text(const std::string& s);
 
+// A str argument as library text: the inverse of text(), so names read from
+// a file can be handed back whatever their bytes.
+std::string textArg(const py::handle& s);
+
 // str() of a Python object, for messages.
 std::string describe(const py::handle& object);
 

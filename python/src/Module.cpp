@@ -111,9 +111,11 @@ void addChannelQueries(py::class_<View>& view, EntriesFn entries) {
             "Channel name -> library type name (particle::vec3f, field::float, ...).")
         .def("keys", [entries](const View& v) { return namesOf(entries(*v.body)); })
         .def("__iter__", [entries](const View& v) { return py::iter(namesOf(entries(*v.body))); })
-        .def("__contains__", [entries](const View& v, const std::string& name) {
+        .def("__contains__", [entries](const View& v, const py::object& name) {
+            if (!py::isinstance<py::str>(name)) return false;
+            const std::string wanted = textArg(name);
             for (const ChannelEntry& e : entries(*v.body))
-                if (e.name == name) return true;
+                if (e.name == wanted) return true;
             return false;
         });
 }
@@ -153,7 +155,11 @@ void registerErrors(py::module_& m) {
         } catch (const std::bad_alloc&) {
             throw;
         } catch (const std::exception& e) {
-            PyErr_SetString(error, e.what());
+            // Messages quote bytes from the file, which need not be UTF-8.
+            const std::string message = e.what();
+            PyObject* text = PyUnicode_DecodeUTF8(message.data(), py::ssize_t(message.size()), "backslashreplace");
+            PyErr_SetObject(error, text);
+            Py_XDECREF(text);
         }
     });
 }
@@ -232,12 +238,12 @@ tiles in layout order (blocks of coarse tiles are left out), and row i is
 the same particle in every channel. len() is the number of rows.)");
     addChannelQueries(particles, &particleChannels);
     particles.def("__len__", [](const Particles& p) { return particleCount(*p.body); })
-        .def("__getitem__", [](const Particles& p, const std::string& name) { return readParticleChannel(*p.body, name); },
+        .def("__getitem__", [](const Particles& p, const py::str& name) { return readParticleChannel(*p.body, textArg(name)); },
              "The channel as a new array, read block by block from the file.")
         .def(
             "__setitem__",
-            [](Particles& p, const std::string& name, const py::object& values) {
-                setParticleChannel(*p.body, name, anyArray(values));
+            [](Particles& p, const py::str& name, const py::object& values) {
+                setParticleChannel(*p.body, textArg(name), anyArray(values));
             },
             "Adds or replaces a channel of a built body, rows in the order given to set_particles.")
         .def("__repr__", [](const Particles& p) {
@@ -271,7 +277,7 @@ tiles: (tiles, 3) int32 tile coordinates; voxel (x, y, z) of tile t is the
     py::class_<Fields> fields(m, "Fields", "The field channels of a body; fields[name] gives a FieldChannel.");
     addChannelQueries(fields, &fieldChannels);
     fields.def("__len__", [](const Fields& f) { return fieldChannels(*f.body).size(); })
-        .def("__getitem__", [](const Fields& f, const std::string& name) { return readFieldChannel(*f.body, name); })
+        .def("__getitem__", [](const Fields& f, const py::str& name) { return readFieldChannel(*f.body, textArg(name)); })
         .def("__repr__", [](const Fields& f) {
             return py::str("<ztp.Fields of {!r}: {}>").format(text(bodyName(*f.body)), namesOf(fieldChannels(*f.body)));
         });
@@ -298,11 +304,25 @@ plain body of a built-in type.)")
             "The body's signature name (its type).")
         .def_property_readonly("values", &bodyValues,
                                "{section: {name: value}} evaluated at the file's time (0 for a built body).")
-        .def("expression", &valueExpression, py::arg("section"), py::arg("name"),
+        .def(
+            "expression",
+            [](const BodyHandle& b, const py::str& section, const py::str& name) {
+                return valueExpression(b, textArg(section), textArg(name));
+            },
+            py::arg("section"), py::arg("name"),
              "A value's expression text (a 3-tuple for vectors, the selected name for enumerations).")
-        .def("value_type", &valueTypeName, py::arg("section"), py::arg("name"),
+        .def(
+            "value_type",
+            [](const BodyHandle& b, const py::str& section, const py::str& name) {
+                return valueTypeName(b, textArg(section), textArg(name));
+            },
+            py::arg("section"), py::arg("name"),
              "A value's library type: value1i, value1i64, value1f, value3f, value3i, value1s, enum, toggle.")
-        .def("set_value", &setValue, py::arg("section"), py::arg("name"), py::arg("value"), py::arg("type") = py::none(),
+        .def(
+            "set_value",
+            [](BodyHandle& b, const py::str& section, const py::str& name, const py::object& value,
+               const std::optional<std::string>& type) { setValue(b, textArg(section), textArg(name), value, type); },
+            py::arg("section"), py::arg("name"), py::arg("value"), py::arg("type") = py::none(),
              R"(Sets a value of a built body, adding it (and its section) when missing.
 
 value: a number, 3 numbers, an expression text (or 3 texts for vectors), a
