@@ -14,7 +14,8 @@ py::str text(const std::string& s) {
 
 std::string textArg(const py::handle& s) {
     if (!py::isinstance<py::str>(s)) throw py::type_error("names are str");
-    const py::bytes bytes = py::reinterpret_steal<py::bytes>(PyUnicode_AsEncodedString(s.ptr(), "utf-8", "surrogateescape"));
+    const py::bytes bytes =
+        py::reinterpret_steal<py::bytes>(PyUnicode_AsEncodedString(s.ptr(), "utf-8", "surrogateescape"));
     if (!bytes) throw py::error_already_set();
     return bytes.cast<std::string>();
 }

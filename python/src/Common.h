@@ -8,7 +8,6 @@
 
 #include <cstdint>
 #include <string>
-
 #include <vector>
 
 #include "cb/model/Channel.h"

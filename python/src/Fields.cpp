@@ -33,8 +33,9 @@ template <class T>
 void checkSized(const zt::field3<T>& field, const zt::tile_layout3& layout, const std::string& name) {
     const int64_t expected = layout.fineCount() * int64_t(layout.voxelsPerTile());
     if (field.fineValues().count() != expected)
-        throw ztx::base(zt::cat("Field channel '", name, "' holds ", field.fineValues().count(), " values where its layout's ",
-                                layout.fineCount(), " tiles of ", layout.tileSize(), "^3 voxels hold ", expected));
+        throw ztx::base(zt::cat("Field channel '", name, "' holds ", field.fineValues().count(),
+                                " values where its layout's ", layout.fineCount(), " tiles of ", layout.tileSize(),
+                                "^3 voxels hold ", expected));
 }
 
 // Copies component `c` of `components` from each listed slot's block.

@@ -50,7 +50,8 @@ BodyHandle::BodyHandle(const std::string& name, const std::string& type) : sessi
     } else if (factory.hasBodyCode(type)) {
         owned_.reset(factory.allocBody(type, name));
     } else {
-        throw ztx::base(zt::cat("Unknown body type '", type, "': no signature", session_->withSignatures() ? "" : " (CORIX_PATH is not set)",
+        throw ztx::base(zt::cat("Unknown body type '", type, "': no signature",
+                                session_->withSignatures() ? "" : " (CORIX_PATH is not set)",
                                 " and no built-in code of that name, so no reader could create it again"));
     }
     owned_->setName(name);

@@ -166,19 +166,25 @@ void registerErrors(py::module_& m) {
 
 void bindFile(py::module_& m) {
     py::class_<File>(m, "File", "An open ZTP cache: its header and bodies. Use as a context manager.")
-        .def_property_readonly("path", [](const File& f) { return text(f.cache->path()); }, "The file's path.")
-        .def_property_readonly("version", [](const File& f) { return f.cache->version(); },
-                               "The file's layout version (1 to 16).")
-        .def_property_readonly("time", [](const File& f) { return f.cache->time(); },
-                               "The time stored in the header; values are evaluated at it.")
-        .def_property_readonly("bodies", [](const File& f) { return f.bodies; },
-                               "The bodies whose names matched the pattern, in file order.")
-        .def_property_readonly("damage", [](const File& f) { return text(f.cache->damage()); },
-                               "Why reading stopped early (open(..., strict=False) only); '' for a whole file.")
+        .def_property_readonly(
+            "path", [](const File& f) { return text(f.cache->path()); }, "The file's path.")
+        .def_property_readonly(
+            "version", [](const File& f) { return f.cache->version(); }, "The file's layout version (1 to 16).")
+        .def_property_readonly(
+            "time", [](const File& f) { return f.cache->time(); },
+            "The time stored in the header; values are evaluated at it.")
+        .def_property_readonly(
+            "bodies", [](const File& f) { return f.bodies; },
+            "The bodies whose names matched the pattern, in file order.")
+        .def_property_readonly(
+            "damage", [](const File& f) { return text(f.cache->damage()); },
+            "Why reading stopped early (open(..., strict=False) only); '' for a whole file.")
         .def_property_readonly("closed", [](const File& f) { return f.cache->closed(); })
-        .def("close", [](File& f) { f.cache->close(); },
-             "Frees every body and its data; using them afterwards raises ztp.Error.")
-        .def("__enter__", [](File& f) -> File& { return f; }, py::return_value_policy::reference)
+        .def(
+            "close", [](File& f) { f.cache->close(); },
+            "Frees every body and its data; using them afterwards raises ztp.Error.")
+        .def(
+            "__enter__", [](File& f) -> File& { return f; }, py::return_value_policy::reference)
         .def("__exit__", [](File& f, const py::args&) { f.cache->close(); })
         .def("__len__", [](const File& f) { return py::len(f.bodies); })
         .def("__iter__", [](const File& f) { return py::iter(f.bodies); })
@@ -238,8 +244,10 @@ tiles in layout order (blocks of coarse tiles are left out), and row i is
 the same particle in every channel. len() is the number of rows.)");
     addChannelQueries(particles, &particleChannels);
     particles.def("__len__", [](const Particles& p) { return particleCount(*p.body); })
-        .def("__getitem__", [](const Particles& p, const py::str& name) { return readParticleChannel(*p.body, textArg(name)); },
-             "The channel as a new array, read block by block from the file.")
+        .def(
+            "__getitem__",
+            [](const Particles& p, const py::str& name) { return readParticleChannel(*p.body, textArg(name)); },
+            "The channel as a new array, read block by block from the file.")
         .def(
             "__setitem__",
             [](Particles& p, const py::str& name, const py::object& values) {
@@ -277,7 +285,8 @@ tiles: (tiles, 3) int32 tile coordinates; voxel (x, y, z) of tile t is the
     py::class_<Fields> fields(m, "Fields", "The field channels of a body; fields[name] gives a FieldChannel.");
     addChannelQueries(fields, &fieldChannels);
     fields.def("__len__", [](const Fields& f) { return fieldChannels(*f.body).size(); })
-        .def("__getitem__", [](const Fields& f, const py::str& name) { return readFieldChannel(*f.body, textArg(name)); })
+        .def("__getitem__",
+             [](const Fields& f, const py::str& name) { return readFieldChannel(*f.body, textArg(name)); })
         .def("__repr__", [](const Fields& f) {
             return py::str("<ztp.Fields of {!r}: {}>").format(text(bodyName(*f.body)), namesOf(fieldChannels(*f.body)));
         });
@@ -310,20 +319,20 @@ plain body of a built-in type.)")
                 return valueExpression(b, textArg(section), textArg(name));
             },
             py::arg("section"), py::arg("name"),
-             "A value's expression text (a 3-tuple for vectors, the selected name for enumerations).")
+            "A value's expression text (a 3-tuple for vectors, the selected name for enumerations).")
         .def(
             "value_type",
             [](const BodyHandle& b, const py::str& section, const py::str& name) {
                 return valueTypeName(b, textArg(section), textArg(name));
             },
             py::arg("section"), py::arg("name"),
-             "A value's library type: value1i, value1i64, value1f, value3f, value3i, value1s, enum, toggle.")
+            "A value's library type: value1i, value1i64, value1f, value3f, value3i, value1s, enum, toggle.")
         .def(
             "set_value",
             [](BodyHandle& b, const py::str& section, const py::str& name, const py::object& value,
                const std::optional<std::string>& type) { setValue(b, textArg(section), textArg(name), value, type); },
             py::arg("section"), py::arg("name"), py::arg("value"), py::arg("type") = py::none(),
-             R"(Sets a value of a built body, adding it (and its section) when missing.
+            R"(Sets a value of a built body, adding it (and its section) when missing.
 
 value: a number, 3 numbers, an expression text (or 3 texts for vectors), a
     name for an enumeration, a bool for a toggle.
@@ -340,12 +349,10 @@ type: for a new value: "int", "int64", "float", "vec3f", "vec3i", "string",
             },
             "Shape kinds: Particle, Field, Point, ...")
         .def_property_readonly(
-            "particles",
-            [](const std::shared_ptr<BodyHandle>& b) { return viewOf<Particles>(b, "Particle"); },
+            "particles", [](const std::shared_ptr<BodyHandle>& b) { return viewOf<Particles>(b, "Particle"); },
             "The Particle shape's channels, or None.")
         .def_property_readonly(
-            "fields",
-            [](const std::shared_ptr<BodyHandle>& b) { return viewOf<Fields>(b, "Field"); },
+            "fields", [](const std::shared_ptr<BodyHandle>& b) { return viewOf<Fields>(b, "Field"); },
             "The Field shape's channels, or None.")
         .def(
             "set_particles",
@@ -366,7 +373,8 @@ converted); new ones take it from the array: float -> float, vec3f for
 (n, 3); int8/bool -> int8, smaller ints -> int, int64 -> int64, "id64" ->
 running ids. Channels not given take their default value.)")
         .def_property_readonly(
-            "source", [](const BodyHandle& b) -> py::object {
+            "source",
+            [](const BodyHandle& b) -> py::object {
                 const std::string path = b.sourcePath();
                 return path.empty() ? py::none() : py::object(text(path));
             },
@@ -374,7 +382,8 @@ running ids. Channels not given take their default value.)")
         .def_property_readonly("read_only", &BodyHandle::readOnly)
         .def("__repr__", [](const BodyHandle& b) {
             LibraryLock lock;
-            return py::str("<ztp.Body {!r} of type {!r}>").format(text(b.body().name()), text(b.body().signatureName()));
+            return py::str("<ztp.Body {!r} of type {!r}>")
+                .format(text(b.body().name()), text(b.body().signatureName()));
         });
 }
 
@@ -392,10 +401,12 @@ Bodies read from another cache are written with all their data.)");
 
     py::class_<ExportResult>(m, "ExportSummary", "What to_txscene wrote: the particle count and bounding box.")
         .def_readonly("particles", &ExportResult::particles)
-        .def_property_readonly("min", [](const ExportResult& r) { return py::make_tuple(r.min[0], r.min[1], r.min[2]); })
-        .def_property_readonly("max", [](const ExportResult& r) { return py::make_tuple(r.max[0], r.max[1], r.max[2]); })
-        .def_property_readonly("centre",
-                               [](const ExportResult& r) { return py::make_tuple(r.centre[0], r.centre[1], r.centre[2]); })
+        .def_property_readonly("min",
+                               [](const ExportResult& r) { return py::make_tuple(r.min[0], r.min[1], r.min[2]); })
+        .def_property_readonly("max",
+                               [](const ExportResult& r) { return py::make_tuple(r.max[0], r.max[1], r.max[2]); })
+        .def_property_readonly(
+            "centre", [](const ExportResult& r) { return py::make_tuple(r.centre[0], r.centre[1], r.centre[2]); })
         .def("__repr__", [](const ExportResult& r) {
             return py::str("<ztp.ExportSummary {} particles, box ({}, {}, {}):({}, {}, {})>")
                 .format(r.particles, r.min[0], r.min[1], r.min[2], r.max[0], r.max[1], r.max[2]);
@@ -429,8 +440,7 @@ runs without CORIX_PATH (see the module's help).)");
             LibraryLock lock;
             Cb::verbosity = level;
         },
-        py::arg("level"),
-        "The library's log on standard error: NORMAL (default), QUIET (warnings), SILENT, VERBOSE.");
+        py::arg("level"), "The library's log on standard error: NORMAL (default), QUIET (warnings), SILENT, VERBOSE.");
     m.def("verbosity", [] {
         LibraryLock lock;
         return Cb::verbosity;

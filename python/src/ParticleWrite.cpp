@@ -36,9 +36,8 @@ template <class T>
 py::array asRows(const py::array& given, int64_t rows, const std::string& name) {
     using S = typename element_traits<T>::scalar;
     constexpr int components = element_traits<T>::components;
-    const bool shaped = components == 1
-                            ? given.ndim() == 1 && given.shape(0) == rows
-                            : given.ndim() == 2 && given.shape(0) == rows && given.shape(1) == 3;
+    const bool shaped = components == 1 ? given.ndim() == 1 && given.shape(0) == rows
+                                        : given.ndim() == 2 && given.shape(0) == rows && given.shape(1) == 3;
     if (!shaped) {
         throw py::value_error(zt::cat("particle channel '", name, "' needs an array of shape (", rows,
                                       components == 1 ? ",)" : ", 3)", ", not ", shapeText(given)));
@@ -53,10 +52,8 @@ py::array asRows(const py::array& given, int64_t rows, const std::string& name) 
         if (rows > 0 && !np.attr("can_cast")(given.dtype(), target, "safe").cast<bool>()) {
             const py::object lo = np.attr("min")(given), hi = np.attr("max")(given);
             if (lo < py::int_(std::numeric_limits<S>::min()) || hi > py::int_(std::numeric_limits<S>::max())) {
-                throw py::value_error(zt::cat("particle channel '", name, "' holds ",
-                                              describe(target), " values: ",
-                                              describe(lo), " .. ", describe(hi),
-                                              " do not fit"));
+                throw py::value_error(zt::cat("particle channel '", name, "' holds ", describe(target),
+                                              " values: ", describe(lo), " .. ", describe(hi), " do not fit"));
             }
         }
     }
@@ -68,7 +65,8 @@ int typeCodeOf(const py::array& a, const std::string& name) {
     const char kind = a.dtype().kind();
     const py::ssize_t size = a.dtype().itemsize();
     const bool integer = kind == 'i' || kind == 'u' || kind == 'b';
-    if (a.ndim() == 2 && a.shape(1) == 3 && (kind == 'f' || integer)) return kind == 'f' ? Cb::kTypeVec3f : Cb::kTypeVec3i;
+    if (a.ndim() == 2 && a.shape(1) == 3 && (kind == 'f' || integer))
+        return kind == 'f' ? Cb::kTypeVec3f : Cb::kTypeVec3i;
     if (a.ndim() == 1) {
         if (name == "id64" && integer) return Cb::kTypeInt64;
         if (kind == 'f') return Cb::kTypeFloat;
@@ -108,7 +106,8 @@ ChannelRows prepare(Cb::ParticleShape& shape, const std::string& name, const py:
     if (name == kPosition) throw py::value_error("positions are given to set_particles, not as a channel");
     const Cb::Channel* existing = findChannel(shape, name);
     const int code = existing ? existing->typeCode() : typeCodeOf(given, name);
-    py::array converted = withTypeCode(code, name, [&](auto element) { return asRows<decltype(element)>(given, rows, name); });
+    py::array converted =
+        withTypeCode(code, name, [&](auto element) { return asRows<decltype(element)>(given, rows, name); });
     return {name, code, converted};
 }
 
@@ -262,7 +261,8 @@ py::array_t<int64_t> setParticles(BodyHandle& handle, const py::array& positions
         for (size_t s = 0; s < counts.size(); ++s) positionBlocks.typedBlock(0, int64_t(s))->resize(counts[s]);
         // Ids not given count from 0 in stored order as the channels follow.
         for (int c = 0; c < shape.channelCount(); ++c)
-            if (auto* ids = dynamic_cast<Cb::ParticleChannelId64*>(shape.mutableChannel(c).mutableGet())) ids->setNextId(0);
+            if (auto* ids = dynamic_cast<Cb::ParticleChannelId64*>(shape.mutableChannel(c).mutableGet()))
+                ids->setNextId(0);
         shape.syncChannels();
 
         std::copy_n(order, n, kept.data());

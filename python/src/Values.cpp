@@ -154,8 +154,8 @@ py::dict bodyValues(const BodyHandle& handle) {
             } catch (const py::error_already_set&) {
                 throw;
             } catch (const std::exception& e) {
-                throw ztx::base(zt::cat("Cannot evaluate '", value.ownName(), "' of body '", body.name(), "': ",
-                                        e.what()));
+                throw ztx::base(
+                    zt::cat("Cannot evaluate '", value.ownName(), "' of body '", body.name(), "': ", e.what()));
             }
         }
         sections[text(section.name())] = values;
