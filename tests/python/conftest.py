@@ -92,3 +92,22 @@ def exported(cache):
     if not positions:
         return np.zeros((0, 3), np.float32), np.zeros((0, 3), np.float32)
     return np.concatenate(positions), np.concatenate(velocities)
+
+
+def read_everything(cache):
+    """Touches every value, layout and channel of every body."""
+    for body in cache.bodies:
+        body.values
+        body.layout
+        if body.particles is not None:
+            for name in body.particles.channels:
+                body.particles[name]
+        if body.fields is not None:
+            for name in body.fields.channels:
+                body.fields[name]
+
+
+def voxel_of(positions, voxel):
+    """The voxel holding each position, computed as the layout does (in float32)."""
+    inverse = np.float32(1) / np.float32(voxel)
+    return np.floor(positions.astype(np.float32) * inverse).astype(np.int64)

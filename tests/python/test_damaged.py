@@ -8,8 +8,7 @@ import numpy as np
 import pytest
 
 import ztp
-from conftest import FIXTURES, SOURCE_DIR
-from test_fixtures import read_everything
+from conftest import FIXTURES, SOURCE_DIR, read_everything
 
 sys.path.insert(0, str(SOURCE_DIR / "tests"))
 from mutate_fixtures import mutate  # noqa: E402  (the converter's damaged-sample generator)

@@ -4,7 +4,7 @@ again from the particles."""
 import numpy as np
 
 import ztp
-from test_write import voxel_of
+from conftest import voxel_of
 
 
 def test_particle_counts_sit_in_the_voxels_of_their_particles(sample_cache):

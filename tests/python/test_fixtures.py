@@ -8,7 +8,7 @@ import numpy as np
 import pytest
 
 import ztp
-from conftest import FIXTURES, exported, fixture_cases, txscene_particles
+from conftest import FIXTURES, exported, fixture_cases, read_everything, txscene_particles
 
 
 def bits(a):
@@ -20,19 +20,6 @@ def summary_lines(summary):
     return ("exported %d particles\n" % summary.particles
             + "bounding box is (%.3f, %.3f, %.3f):(%.3f, %.3f, %.3f)\n" % (*lo, *hi)
             + "center of the bounding box is (%.3f, %.3f, %.3f)\n" % centre)
-
-
-def read_everything(cache):
-    """Touches every value, layout and channel of every body."""
-    for body in cache.bodies:
-        body.values
-        body.layout
-        if body.particles is not None:
-            for name in body.particles.channels:
-                body.particles[name]
-        if body.fields is not None:
-            for name in body.fields.channels:
-                body.fields[name]
 
 
 @pytest.mark.parametrize("case", fixture_cases())

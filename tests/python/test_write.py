@@ -7,13 +7,7 @@ import numpy as np
 import pytest
 
 import ztp
-from conftest import exported, txscene_particles
-
-
-def voxel_of(positions, voxel):
-    """The voxel holding each position, computed as the layout does (in float32)."""
-    inverse = np.float32(1) / np.float32(voxel)
-    return np.floor(positions.astype(np.float32) * inverse).astype(np.int64)
+from conftest import exported, txscene_particles, voxel_of
 
 
 def tile_of(positions, voxel, n):
