@@ -59,7 +59,7 @@ py::array valuesArray(const std::vector<const zt::field3<T>*>& fields, const zt:
                       const std::vector<int64_t>& slots, const std::string& name) {
     const int components = int(fields.size());
     {
-        py::gil_scoped_release released;
+        GilRelease released;
         // Loading happens here, on the first access to the values.
         for (const auto* field : fields) checkSized(*field, layout, name);
     }
@@ -70,7 +70,7 @@ py::array valuesArray(const std::vector<const zt::field3<T>*>& fields, const zt:
     py::array_t<T> stored(shape);
     T* out = stored.mutable_data();
     {
-        py::gil_scoped_release released;
+        GilRelease released;
         for (int c = 0; c < components; ++c) copyTiles(*fields[size_t(c)], slots, perTile, c, components, out);
     }
     py::list axes;
@@ -94,7 +94,7 @@ bool readScalar(const Cb::FieldChannelBase& channel, const zt::tile_layout3& lay
     if (!typed) return false;
     const zt::field3<T>* field = nullptr;
     {
-        py::gil_scoped_release released;
+        GilRelease released;
         field = &typed->field();
     }
     out.values = valuesArray<T>({field}, layout, slots, out.name);
@@ -109,7 +109,7 @@ bool readVector(const Cb::FieldChannelBase& channel, const zt::tile_layout3& lay
     if (!typed) return false;
     std::vector<const zt::field3<float>*> fields;
     {
-        py::gil_scoped_release released;
+        GilRelease released;
         for (int c = 0; c < 3; ++c) fields.push_back(&typed->field(c));
     }
     out.values = valuesArray<float>(fields, layout, slots, out.name);

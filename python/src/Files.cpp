@@ -60,7 +60,7 @@ void writeCache(const std::string& path, const std::vector<std::shared_ptr<BodyH
         toWrite.push_back(&handle->body());
     }
     const auto session = Session::acquire();
-    py::gil_scoped_release released;
+    GilRelease released;
     const std::string temporary = temporaryBeside(path);
     try {
         Cb::ZtpWriter writer;
@@ -86,7 +86,7 @@ ExportResult exportTxscene(const std::string& input, const std::string& output, 
     ExportSummary summary;
     bool written = false;
     {
-        py::gil_scoped_release released;
+        GilRelease released;
         written = exportParticles(request, &summary);
     }
     if (!written) throw ztx::base(summary.failure.empty() ? std::string("the conversion failed") : summary.failure);

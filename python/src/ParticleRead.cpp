@@ -105,7 +105,7 @@ int64_t particleCount(const BodyHandle& handle) {
     const Cb::Channel* rowsFrom = masterOf(shape);
     if (!rowsFrom && shape.channelCount() > 0) rowsFrom = shape.channel(0).get();
     if (!rowsFrom) return 0;
-    py::gil_scoped_release released;
+    GilRelease released;
     return countRows(storageOf(*rowsFrom), body.layout().fineCount()).total;
 }
 
@@ -124,13 +124,13 @@ py::array readParticleChannel(const BodyHandle& handle, const std::string& name)
         const T fill = typed ? typed->defaultValue() : T{};
         Counted counted;
         {
-            py::gil_scoped_release released;
+            GilRelease released;
             counted = countRows(storageOf(master ? *master : *channel), body.layout().fineCount());
         }
         auto array = newRows<T>(counted.total);
         T* out = reinterpret_cast<T*>(array.mutable_data());
         {
-            py::gil_scoped_release released;
+            GilRelease released;
             copyRows(storage, counted.rows, fill, out);
         }
         return array;

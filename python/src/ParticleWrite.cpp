@@ -244,7 +244,7 @@ py::array_t<int64_t> setParticles(BodyHandle& handle, const py::array& positions
     int64_t* order = orderArray.mutable_data();
     std::vector<int64_t> kept(static_cast<size_t>(n));
     {
-        py::gil_scoped_release released;
+        GilRelease released;
         // Everything that can fail on the particles fails before the body changes.
         auto layout = std::make_unique<zt::tile_layout3>(cellSize, uint32_t(tileSize));
         const std::vector<int64_t> counts =
@@ -282,7 +282,7 @@ void setParticleChannel(BodyHandle& handle, const std::string& name, const py::a
     const std::vector<int64_t>& order = *handle.particleOrder();
     Cb::ParticleShape& shape = *body.mutableParticleShape();
     const ChannelRows c = prepare(shape, name, values, int64_t(order.size()));
-    py::gil_scoped_release released;
+    GilRelease released;
     if (!findChannel(shape, c.name)) createChannel(shape, c.code, c.name);
     fill(shape, c.name, c.code, c.rows.data(), order);
 }

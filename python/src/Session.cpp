@@ -41,10 +41,14 @@ bool corixPathSet() {
 
 }  // namespace
 
+GilRelease::GilRelease() : state_(PyEval_SaveThread()) {}
+
+GilRelease::~GilRelease() noexcept(false) { PyEval_RestoreThread(state_); }
+
 LibraryLock::LibraryLock() : lock_(libraryMutex(), std::try_to_lock) {
     if (lock_.owns_lock()) return;
     if (PyGILState_Check()) {
-        py::gil_scoped_release released;
+        GilRelease released;
         lock_.lock();
     } else {
         lock_.lock();

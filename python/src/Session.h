@@ -4,6 +4,8 @@
 // data, and ended when the last of them lets go. Every call into the library
 // holds one lock, so Python threads may share the module safely.
 
+#include <Python.h>
+
 #include <memory>
 #include <mutex>
 
@@ -29,6 +31,20 @@ private:
     explicit Session(bool withSignatures) : withSignatures_(withSignatures) {}
 
     bool withSignatures_;
+};
+
+// Releases the GIL for a scope. Taking it back may end the thread, when a
+// daemon thread comes back while the interpreter shuts down: the interpreter
+// then unwinds the thread, which must be able to leave this destructor.
+class GilRelease {
+public:
+    GilRelease();
+    ~GilRelease() noexcept(false);
+    GilRelease(const GilRelease&) = delete;
+    GilRelease& operator=(const GilRelease&) = delete;
+
+private:
+    PyThreadState* state_;
 };
 
 // Holds the library lock for a scope. A contended lock is waited for with the
