@@ -44,20 +44,23 @@ BodyHandle::BodyHandle(std::shared_ptr<Cache> cache, int index) : cache_(std::mo
 
 BodyHandle::BodyHandle(const std::string& name, const std::string& type) : session_(Session::acquire()) {
     LibraryLock lock;
+    // Made under the lock, and freed under it when anything below fails.
+    std::unique_ptr<Cb::Body> body;
     Cb::Factory& factory = Cb::Factory::instance();
     if (factory.signature(type)) {
-        owned_.reset(factory.createFromSignature(type));
+        body.reset(factory.createFromSignature(type));
     } else if (factory.hasBodyCode(type)) {
-        owned_.reset(factory.allocBody(type, name));
+        body.reset(factory.allocBody(type, name));
     } else {
         throw ztx::base(zt::cat("Unknown body type '", type, "': no signature",
                                 session_->withSignatures() ? "" : " (CORIX_PATH is not set)",
                                 " and no built-in code of that name, so no reader could create it again"));
     }
-    owned_->setName(name);
+    body->setName(name);
     // As a body matched against its signature states it, so that readers
     // create the body again as this type.
-    owned_->setSignatureName(type);
+    body->setSignatureName(type);
+    owned_ = std::move(body);
 }
 
 BodyHandle::~BodyHandle() {

@@ -42,8 +42,9 @@ The library starts on first use. With CORIX_PATH set (not empty) it loads the
 body signatures of $CORIX_PATH/server/standard-sig, $CORIX_USER_SIG_PATH and
 $CORIX_PATH/server/user-sig, as the converter does. Without CORIX_PATH it
 starts with the built-in body types only (Body, Particle, Particle-Liquid,
-Field-Smoke, ...): every cache still reads, and bodies of those types can be
-built, but without the sections, values and channels a signature declares.
+Field-Smoke, ...): caches of those types read, and bodies of them can be
+built, but without the sections, values and channels a signature declares
+(a type of a plug-in needs its signature).
 Set CORIX_PATH before the first call (os.environ works).
 
 Failures of the library raise ztp.Error (a RuntimeError) with the library's

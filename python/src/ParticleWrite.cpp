@@ -104,6 +104,9 @@ struct ChannelRows {
 
 ChannelRows prepare(Cb::ParticleShape& shape, const std::string& name, const py::array& given, int64_t rows) {
     if (name == kPosition) throw py::value_error("positions are given to set_particles, not as a channel");
+    // Refused here, before the body changes, rather than half-way by the library.
+    if (name.empty() || name.find_first_of(" .") != std::string::npos)
+        throw py::value_error(zt::cat("particle channel names hold no blanks or dots: '", name, "'"));
     const Cb::Channel* existing = findChannel(shape, name);
     const int code = existing ? existing->typeCode() : typeCodeOf(given, name);
     py::array converted =
@@ -130,7 +133,8 @@ void scatter(Cb::ParticleShape& shape, const std::string& name, const T* given, 
     if constexpr (std::is_same_v<T, int64_t>) {
         if (auto* ids = dynamic_cast<Cb::ParticleChannelId64*>(shape.mutableChannel(name).mutableGet())) {
             int64_t next = 0;
-            for (size_t i = 0; i < order.size(); ++i) next = std::max(next, given[i] + 1);
+            for (size_t i = 0; i < order.size(); ++i)
+                if (given[i] >= next) next = given[i] < std::numeric_limits<int64_t>::max() ? given[i] + 1 : given[i];
             ids->setNextId(next);
         }
     }

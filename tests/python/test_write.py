@@ -135,6 +135,8 @@ def test_bad_particle_arrays_are_refused_before_the_body_changes(cloud):
          lambda: body.set_particles(np.zeros((2, 3)), id64=np.array([0, 2**32]))),
         (TypeError, "'name' needs numbers of shape \\(n,\\) or \\(n, 3\\)",
          lambda: body.set_particles(np.zeros((1, 3)), name=np.array(["a"]))),
+        (ValueError, "names hold no blanks or dots: 'two words'",
+         lambda: body.set_particles(np.zeros((1, 3)), **{"two words": np.zeros(1)})),
         (ValueError, "positions are given to set_particles", lambda: body.set_particles(np.zeros((1, 3)), position=np.zeros((1, 3)))),
         (ValueError, "voxel_size must be a positive number", lambda: body.set_particles(np.zeros((1, 3)), voxel_size=0.0)),
         (ValueError, "tile_size must lie in 1 .. 256", lambda: body.set_particles(np.zeros((1, 3)), tile_size=0)),
