@@ -70,9 +70,9 @@ Body* ZtpReader::storedBody(int i) const { return table_.at(size_t(i)).stored.ge
 bool ZtpReader::open(const String& fileName, const String& bodyNamePattern, const String& signatureName) {
     if (isOpen()) return false;
     BodyReader::open(fileName, bodyNamePattern, signatureName);
-    if (!openStream(fileName, kUnreadVersion)) return false;
     damage_.clear();
     headerBodyCount_ = 0;
+    if (!openStream(fileName, kUnreadVersion)) return false;
     logInfo(zt::cat("Reading ZTP: ", fileName));
     ZtpInput& in = stream();
     if (in.readU32() != kMagic) throw ztx::base(zt::cat("ZtpReader: bad magic in ", fileName));
