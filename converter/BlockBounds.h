@@ -13,10 +13,7 @@ class BlockBounds {
 public:
     // Positions (x, y, z floats) in export order; may be called for
     // consecutive runs of one block.
-    void add(const float* xyz, int64_t count) {
-        for (int64_t i = 0; i < count; ++i)
-            for (int a = 0; a < 3; ++a) take(a, xyz[3 * i + a]);
-    }
+    void add(const float* xyz, int64_t count);
 
     // Widens the box by the block, as widening by each of its positions would.
     void applyTo(BoundingBox& box) const {
@@ -30,6 +27,10 @@ public:
     }
 
 private:
+    // Runs without NaNs: the extremes found eight lanes at a time; false
+    // (nothing done) when the run holds a NaN or the processor lacks AVX.
+    bool addWithoutNaNs(const float* xyz, int64_t count);
+
     // A NaN makes the maximum NaN, and the next coordinate replaces a NaN
     // maximum whatever it is: after a NaN, the block's result no longer
     // depends on the box it started from.

@@ -254,11 +254,30 @@ struct Layout {
 // ---------------------------------------------------------------------------
 // A worker's reused buffers, and the text it gathers for one run of output.
 
+// Grows, never shrinks, never initialises: every element is written before
+// it is read.
+template <class T>
+class Buffer {
+public:
+    T* reserve(size_t n) {
+        if (n > capacity_) {
+            data_.reset(new T[n]);
+            capacity_ = n;
+        }
+        return data_.get();
+    }
+
+private:
+    std::unique_ptr<T[]> data_;
+    size_t capacity_ = 0;
+};
+
 struct Worker {
-    std::vector<uint8_t> scratch;   // stored bytes
-    std::vector<zt::vec3f> values;  // one block's elements
-    std::vector<zt::vec3f> staged;  // velocities being scaled
-    std::vector<uint32_t> words;    // ids
+    std::vector<uint8_t> scratch;  // stored bytes
+    Buffer<zt::vec3f> values;      // one block's elements
+    int64_t valueCount = 0;
+    Buffer<zt::vec3f> staged;      // velocities being scaled
+    Buffer<uint32_t> words;        // ids
     std::vector<char> text;
     uint64_t textAt = 0;  // output offset of text[0]
     size_t textUsed = 0;
@@ -313,7 +332,8 @@ private:
     void runTask(const Task& task, BodyWork& work);
     void positionBlock(Worker& w, BodyWork& work, size_t t);
     void velocityBlock(Worker& w, BodyWork& work, size_t t);
-    void fetch(Worker& w, const Source& s, std::vector<zt::vec3f>& into);
+    // The source's elements into w.values (w.valueCount of them).
+    const zt::vec3f* fetch(Worker& w, const Source& s);
     void emit(Worker& w, uint64_t at, const void* bytes, size_t n);
     void emitVelocities(Worker& w, uint64_t at, const zt::vec3f* from, int64_t present, int64_t count);
     void flush(Worker& w);
@@ -428,24 +448,23 @@ std::optional<Failure> Exporter::exportBody(const Cb::Body& body, const BodyCoun
     return std::nullopt;
 }
 
-void Exporter::fetch(Worker& w, const Source& s, std::vector<zt::vec3f>& into) {
+const zt::vec3f* Exporter::fetch(Worker& w, const Source& s) {
     switch (s.kind) {
-        case Source::Kind::None: into.clear(); break;
-        case Source::Kind::Memory: into.assign(s.data, s.data + s.elements); break;
+        case Source::Kind::None: w.valueCount = 0; break;
+        case Source::Kind::Memory: w.valueCount = s.elements; return s.data;
         case Source::Kind::Stored:
-            into.resize(size_t(s.elements));
-            file_->readBlock(s.stored, sizeof(zt::vec3f), into.data(), w.scratch);
+            w.valueCount = s.elements;
+            file_->readBlock(s.stored, sizeof(zt::vec3f), w.values.reserve(size_t(s.elements)), w.scratch);
             break;
         case Source::Kind::Loaded: {
             const auto* b = static_cast<const zt::block3<zt::vec3f>*>(s.array->block(s.block));
-            if (b)
-                into.assign(b->data(), b->data() + b->count());
-            else
-                into.clear();
+            w.valueCount = b ? b->count() : 0;
+            if (b) std::copy_n(b->data(), b->count(), w.values.reserve(size_t(b->count())));
             s.array->releaseBlock(s.block);
             break;
         }
     }
+    return w.values.reserve(0);
 }
 
 void Exporter::positionBlock(Worker& w, BodyWork& work, size_t t) {
@@ -462,12 +481,8 @@ void Exporter::positionBlock(Worker& w, BodyWork& work, size_t t) {
         });
         return;
     }
-    const zt::vec3f* data = s.data;
-    if (s.kind != Source::Kind::Memory) {
-        fetch(w, s, w.values);
-        data = w.values.data();
-        if (int64_t(w.values.size()) != count) throw ztx::base(zt::cat("Particle block ", t, " changed while it was read"));
-    }
+    const zt::vec3f* data = fetch(w, s);
+    if (w.valueCount != count) throw ztx::base(zt::cat("Particle block ", t, " changed while it was read"));
     bounds.add(&data[0][0], count);
     emit(w, at, data, size_t(count) * sizeof(zt::vec3f));
 }
@@ -490,14 +505,8 @@ void Exporter::velocityBlock(Worker& w, BodyWork& work, size_t t) {
         if (done < count) emitVelocities(w, at + kVectorText * uint64_t(done), nullptr, 0, count - done);
         return;
     }
-    const zt::vec3f* data = s.data;
-    int64_t present = s.elements;
-    if (s.kind != Source::Kind::Memory) {
-        fetch(w, s, w.values);
-        data = w.values.data();
-        present = int64_t(w.values.size());
-    }
-    emitVelocities(w, at, data, std::min(present, count), count);
+    const zt::vec3f* data = fetch(w, s);
+    emitVelocities(w, at, data, std::min(w.valueCount, count), count);
 }
 
 // `count` velocities from `at` on: the first `present` from `from`, zeros
@@ -505,14 +514,12 @@ void Exporter::velocityBlock(Worker& w, BodyWork& work, size_t t) {
 void Exporter::emitVelocities(Worker& w, uint64_t at, const zt::vec3f* from, int64_t present, int64_t count) {
     for (int64_t done = 0; done < count;) {
         const int64_t n = std::min(count - done, kRunElements);
-        w.staged.resize(size_t(n));
-        for (int64_t i = 0; i < n; ++i) {
-            const int64_t e = done + i;
-            w.staged[size_t(i)] = e < present ? from[e] : zt::vec3f{{0.0f, 0.0f, 0.0f}};
-        }
-        float* f = &w.staged[0][0];
-        for (int64_t i = 0; i < 3 * n; ++i) f[i] *= scale_;
-        emit(w, at + kVectorText * uint64_t(done), w.staged.data(), size_t(n) * sizeof(zt::vec3f));
+        const int64_t given = std::clamp<int64_t>(present - done, 0, n);
+        float* f = &w.staged.reserve(size_t(n))[0][0];
+        const float* source = given > 0 ? &from[done][0] : nullptr;
+        for (int64_t i = 0; i < 3 * given; ++i) f[i] = source[i] * scale_;
+        for (int64_t i = 3 * given; i < 3 * n; ++i) f[i] = 0.0f * scale_;
+        emit(w, at + kVectorText * uint64_t(done), f, size_t(n) * sizeof(zt::vec3f));
         done += n;
     }
 }
@@ -554,9 +561,9 @@ void Exporter::writeIdsAndRadii(int64_t particles) {
         const int64_t begin = slice * kWordSlice, end = std::min(particles, begin + kWordSlice);
         if (task % 2 == 0) {
             // Running numbers as 32-bit integers.
-            w.words.resize(size_t(end - begin));
-            for (int64_t i = begin; i < end; ++i) w.words[size_t(i - begin)] = uint32_t(i);
-            emit(w, layout_.ids + kWordText * uint64_t(begin), w.words.data(), w.words.size() * 4);
+            uint32_t* words = w.words.reserve(size_t(end - begin));
+            for (int64_t i = begin; i < end; ++i) words[i - begin] = uint32_t(i);
+            emit(w, layout_.ids + kWordText * uint64_t(begin), words, size_t(end - begin) * 4);
         } else {
             w.text.resize(std::max(w.text.size(), size_t(kWordSlice) * kWordText));
             for (int64_t i = 0; i < end - begin; ++i) std::memcpy(&w.text[size_t(i) * kWordText], radiusWord, kWordText);
