@@ -28,15 +28,17 @@ TEST(BlockBounds, BlocksAppliedInOrderGiveTheBoxOfEveryPositionInOrder) {
     std::mt19937 rng(11);
     for (int round = 0; round < 400; ++round) {
         SCOPED_TRACE(round);
-        // Some rounds without NaNs (the fast path), some with; zeros often.
-        const int kind = round % 4;
+        // Some rounds without NaNs (the fast path), some with; zeros often,
+        // and in some rounds every other value on one side of zero, so that
+        // zeros of either sign are the extremes.
+        const int kind = round % 4, side = (round / 4) % 3;
         std::vector<std::vector<float>> blocks(1 + rng() % 6);
         for (auto& block : blocks) {
             block.resize(3 * (rng() % 60));
             for (float& c : block) {
                 const unsigned pick = rng() % 10;
                 if (pick < 3) c = specials[rng() % (kind == 0 ? 2 : kind == 1 ? 5 : 7)];
-                else c = float(int(rng() % 2001) - 1000) * 0.25f;
+                else c = float(int(rng() % 2001) - (side == 0 ? 1000 : 0)) * (side == 2 ? -0.25f : 0.25f);
             }
         }
         BoundingBox expected, got;
