@@ -1,4 +1,6 @@
 #include <algorithm>
+#include <memory>
+#include <vector>
 
 #include "Common.h"
 #include "Particles.h"
@@ -6,6 +8,8 @@
 #include "cb/model/ParticleChannel.h"
 #include "cb/model/ParticleShape.h"
 #include "zt/block3_array.h"
+#include "zt/block3_file.h"
+#include "zt/parallel.h"
 #include "zt/cat.h"
 #include "zt/tile_layout3.h"
 #include "zt/ztx.h"
@@ -57,20 +61,53 @@ std::vector<int64_t> rowsPerBlock(Storage& storage, int64_t blocks) {
     return rows;
 }
 
+// Blocks still in a file of version 14 or later are read and inflated on
+// every core, each straight into its rows; others (in memory, or in older
+// files that keep a block's count inside it) go through the array, one
+// block in memory at a time.
 template <class T>
 void copyRows(Storage& storage, const std::vector<int64_t>& rows, const T& fill, T* out) {
     auto& typed = static_cast<zt::block3_array<T>&>(storage);
-    for (size_t g = 0; g < rows.size(); ++g) {
-        zt::stored_block info;
-        const bool fromFile = storage.storedBlockInfo(int64_t(g), info);
-        const zt::block3<T>* b = typed.typedBlock(int64_t(g));
-        const int64_t n = b ? std::min(b->count(), rows[g]) : 0;
-        if (n > 0) std::copy_n(b->data(), n, out);
-        std::fill_n(out + n, rows[g] - n, fill);
-        out += rows[g];
-        // One block in memory at a time: the next read loads it again.
-        if (fromFile) storage.releaseBlock(int64_t(g));
+    const int64_t blocks = int64_t(rows.size());
+    std::vector<int64_t> first(rows.size());
+    for (int64_t g = 0, row = 0; g < blocks; row += rows[size_t(g)], ++g) first[size_t(g)] = row;
+    std::unique_ptr<zt::block3_file> file;
+    if (storage.loadPending() && storage.version() >= zt::kBlockTableVersion) {
+        file = std::make_unique<zt::block3_file>(storage.fileName());
+        file->checkRegion(storage);
     }
+    zt::parallel_errors errors;
+#pragma omp parallel
+    {
+        std::vector<uint8_t> scratch;
+        std::vector<T> odd;  // a block whose count differs from its rows
+#pragma omp for schedule(dynamic, 4)
+        for (int64_t g = 0; g < blocks; ++g) {
+            errors.capture(g, [&] {
+                T* rowsOut = out + first[size_t(g)];
+                const int64_t wanted = rows[size_t(g)];
+                int64_t n = 0;
+                zt::stored_block info;
+                const bool fromFile = storage.storedBlockInfo(g, info);
+                if (file && fromFile && info.elements == wanted) {
+                    file->readBlock(info, sizeof(T), rowsOut, scratch);
+                    n = wanted;
+                } else if (file && fromFile) {
+                    odd.resize(size_t(info.elements));
+                    file->readBlock(info, sizeof(T), odd.data(), scratch);
+                    n = std::min(info.elements, wanted);
+                    std::copy_n(odd.data(), n, rowsOut);
+                } else {
+                    const zt::block3<T>* b = typed.typedBlock(g);
+                    n = b ? std::min(b->count(), wanted) : 0;
+                    if (n > 0) std::copy_n(b->data(), n, rowsOut);
+                    if (fromFile) storage.releaseBlock(g);
+                }
+                std::fill_n(rowsOut + n, wanted - n, fill);
+            });
+        }
+    }
+    errors.rethrow();
 }
 
 struct Counted {
