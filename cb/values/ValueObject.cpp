@@ -1,5 +1,6 @@
 #include "cb/values/ValueObject.h"
 
+#include "cb/Log.h"
 #include "cb/qel/QelContext.h"
 #include "cb/values/EnumGroup.h"
 #include "cb/values/Value1e.h"
@@ -106,8 +107,42 @@ void ValueObject::bindAll(QelContext* context) {
 }
 
 void ValueObject::pushContext(QelContext* context, bool push) {
-    if (push) contexts_.push_back(context);
-    bindAll(context);
+    if (!push) {
+        bindAll(context);
+        return;
+    }
+    contexts_.push_back(context);
+    // A context that fails to push is destroyed by its caller: no value may
+    // keep it, so the stack and the values it reached go back as they were.
+    int reached = 0;
+    try {
+        forEachValue([&](ValueBase* v) {
+            ++reached;
+            v->bind(context);
+        });
+    } catch (...) {
+        contexts_.pop_back();
+        rebindFirst(reached, contexts_.empty() ? QelContext::global() : contexts_.back());
+        throw;
+    }
+}
+
+void ValueObject::rebindFirst(int count, QelContext* context) noexcept {
+    forEachValue([&](ValueBase* v) {
+        if (count-- <= 0) return;
+        try {
+            v->bind(context);
+            return;
+        } catch (const std::exception&) {
+        }
+        // What no longer binds to the context below (its body changed since)
+        // falls back to the global one, which resolves no shape or channel.
+        try {
+            v->bind(QelContext::global());
+        } catch (const std::exception& e) {
+            logError(zt::cat("Cannot rebind '", v->ownName(), "': ", e.what()));
+        }
+    });
 }
 
 void ValueObject::popContext(bool pop) {

@@ -55,7 +55,10 @@ public:
     int enumGroupCount() const { return int(groups_.size()); }
     EnumGroup* enumGroupAt(int i) const { return groups_[size_t(i)].get(); }
 
-    // Pushes the context (when push) and binds every value to it.
+    // Pushes the context (when push) and binds every value to it. When a
+    // value fails to bind to a pushed context, the context is popped and the
+    // values bound to it are bound again to the one below before the error
+    // is rethrown: nothing keeps the failed context.
     void pushContext(QelContext* context, bool push);
     // Pops (when pop and not empty), then binds every value to the new top or
     // to the global context.
@@ -70,6 +73,9 @@ public:
 private:
     ValueSection* insertSection(std::unique_ptr<ValueSection> section);
     void bindAll(QelContext* context);
+    // Binds the first count values to the context (those that fail to the
+    // global context instead).
+    void rebindFirst(int count, QelContext* context) noexcept;
     ValueBase* findValue(const std::string& name) const;
 
     std::vector<std::unique_ptr<EnumGroup>> groups_;
