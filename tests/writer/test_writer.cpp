@@ -262,6 +262,21 @@ TEST_F(WriterTest, BodyFailingPartWayLeavesNoHalfRecord) {
     auto reader = read(file("out.ztp"));
     ASSERT_EQ(2, reader->bodyCount());
     for (int k = 0; k < 2; ++k) EXPECT_EQ(describe(k ? *last : *first), describe(*reader->storedBody(k)));
+
+    // With no body after the failing one, the file still ends with the last
+    // record it counts.
+    int64_t counted = 0;
+    {
+        testsupport::CaptureStderr quiet;
+        ZtpWriter writer;
+        writer.open(file("cut.ztp"));
+        writer.writeBody(*first, "*.*", true);
+        counted = writer.tell();
+        EXPECT_NE("(no failure)", messageOf([&] { writer.writeBody(*source->storedBody(0), "*.*", false); }));
+        EXPECT_EQ(counted, writer.tell());
+    }
+    EXPECT_EQ(counted, int64_t(testsupport::readBytes(file("cut.ztp")).size()));
+    ASSERT_EQ(1, read(file("cut.ztp"))->bodyCount());
 }
 
 TEST_F(WriterTest, FullDeviceFailsInsteadOfReportingSuccess) {
