@@ -1,5 +1,7 @@
 #include "cb/values/ValueObject.h"
 
+#include <limits>
+
 #include "cb/Log.h"
 #include "cb/qel/QelContext.h"
 #include "cb/values/EnumGroup.h"
@@ -122,21 +124,24 @@ void ValueObject::pushContext(QelContext* context, bool push) {
         });
     } catch (...) {
         contexts_.pop_back();
-        rebindFirst(reached, contexts_.empty() ? QelContext::global() : contexts_.back());
+        rebindFirst(reached, topContext(), false);
         throw;
     }
 }
 
-void ValueObject::rebindFirst(int count, QelContext* context) noexcept {
+void ValueObject::rebindFirst(int count, QelContext* context, bool report) noexcept {
     forEachValue([&](ValueBase* v) {
         if (count-- <= 0) return;
         try {
             v->bind(context);
             return;
-        } catch (const std::exception&) {
+        } catch (const std::exception& e) {
+            if (report)
+                logError(zt::cat("Cannot bind '", v->ownName(), "' to the context below: ", e.what(),
+                                 "; it is left without one"));
         }
-        // What no longer binds to the context below (its body changed since)
-        // falls back to the global one, which resolves no shape or channel.
+        // The global context resolves no shape or channel, so it takes
+        // every value.
         try {
             v->bind(QelContext::global());
         } catch (const std::exception& e) {
@@ -147,8 +152,12 @@ void ValueObject::rebindFirst(int count, QelContext* context) noexcept {
 
 void ValueObject::popContext(bool pop) {
     if (pop && !contexts_.empty()) contexts_.pop_back();
-    bindAll(contexts_.empty() ? QelContext::global() : contexts_.back());
+    // A context's destructor pops: a value bound to it that does not bind to
+    // the one below must not end the program.
+    rebindFirst(std::numeric_limits<int>::max(), topContext(), true);
 }
+
+QelContext* ValueObject::topContext() const { return contexts_.empty() ? QelContext::global() : contexts_.back(); }
 
 QelContext* ValueObject::currentContext() const { return contexts_.empty() ? nullptr : contexts_.back(); }
 

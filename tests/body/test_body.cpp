@@ -324,3 +324,24 @@ TEST_F(Bodies, AContextThatFailsToBindLeavesNeitherItselfNorItsBindingsOnTheBody
     EXPECT_EQ(0, body.contextDepth());
     EXPECT_EQ(QelContext::global(), first->node(0)->context());
 }
+
+TEST_F(Bodies, AValueThatCannotBindToTheContextBelowIsLeftWithoutOneWhenTheTopGoes) {
+    Body body("Water");
+    addParticles(body, {{{1, 0, 0}}});
+    body.addShape(new PointShape(true));  // no "density" here
+    auto* v = static_cast<Value1f*>(
+        body.addSection("S")->addValue(std::make_unique<Value1f>("Scaled", std::array<std::string, 1>{"1"})));
+    QelContext points(&body, "Point", FrameTime());
+    testsupport::CaptureStderr err;
+    {
+        QelContext particles(&body, "Particle", FrameTime());
+        v->setExpression(".density * 2", 0);
+        EXPECT_EQ(&particles, v->node(0)->context());
+    }  // popping used to throw out of the destructor
+    EXPECT_EQ("***** CORIX ERROR: Cannot bind 'Scaled' to the context below: QEL context error: Channel 'density' "
+              "not found in Point-Shape; it is left without one\n",
+              err.finish());
+    EXPECT_EQ(1, body.contextDepth());
+    EXPECT_EQ(QelContext::global(), v->node(0)->context());
+    EXPECT_EQ(0.0f, v->evaluate(FrameTime()));  // an unbound channel reads 0
+}
