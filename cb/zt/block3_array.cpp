@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <tuple>
+#include <type_traits>
 #include <utility>
 
 #include "block3_detail.h"
@@ -205,7 +206,10 @@ template <class Sum, class PerBlock>
 Sum block3_array_base::sumOverBlocks(PerBlock perBlock) const {
     const int64_t total = blockCount();
     Sum sum = 0;
-#pragma omp parallel for schedule(dynamic, 1) reduction(+ : sum) if (total > 64)
+    // Whole numbers add up the same in any order; a float sum would round by
+    // how the team split the blocks, so it goes in block order.
+    constexpr bool exact = std::is_integral_v<Sum>;
+#pragma omp parallel for schedule(dynamic, 1) reduction(+ : sum) if (exact && total > 64)
     for (int64_t g = 0; g < total; ++g)
         if (const block3_base* b = residentBlock(g)) sum += perBlock(*b);
     return sum;

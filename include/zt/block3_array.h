@@ -196,7 +196,8 @@ public:
     // Removes the listed global blocks (given in ascending order) from their
     // lists; the later slots of each list move down.
     void removeBlocks(const std::vector<int64_t>& globals);
-    // Sum of the element counts; memory of the elements; both in parallel.
+    // Sum of the element counts (in parallel); memory of the elements (in
+    // block order, so that the float sum is the same on any team).
     int64_t elementCount() const;
     float memoryMB() const;
     // True when no block holds an element.

@@ -193,6 +193,26 @@ TEST(Block3Array, ReblockPlansKeepSourceOrderOnAnyTeam) {
     }
 }
 
+// The memory figure is a float sum over the blocks: summed in block order it
+// is the same on any team.
+TEST(Block3Array, MemoryIsTheSameOnAnyTeam) {
+    std::vector<BlockSpec<vec3f>> fine;
+    for (int i = 0; i < 1000; ++i) fine.push_back({{{i, 0, 0}}, std::vector<vec3f>(size_t(1 + (i * 7919) % 997), all(1))});
+    const auto blocks = makeArray<vec3f>(fine);
+    float first = 0.0f;
+    {
+        ScopedThreads one(1);
+        first = blocks->memoryMB();
+    }
+    // Several tries: how a team splits the blocks is a matter of timing.
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        const int team = 2 + 2 * (attempt % 2);
+        SCOPED_TRACE(::testing::Message() << "team " << team);
+        ScopedThreads scope(team);
+        ASSERT_EQ(first, blocks->memoryMB());
+    }
+}
+
 std::vector<vec3i> fineTiles(const zt::tile_layout3& layout) {
     std::vector<vec3i> out;
     for (int64_t s = 0; s < layout.fineCount(); ++s)
