@@ -164,6 +164,60 @@ TEST(Block3Array, ReblockMovesParticlesOfEveryChannelAndMakesMissingBlocks) {
     }
 }
 
+// Particles reach their new blocks in source order (block, then element)
+// however the blocks fell to the workers, so a reblocked body is the same on
+// every machine.
+TEST(Block3Array, ReblockPlansKeepSourceOrderOnAnyTeam) {
+    constexpr int kBlocks = 64, kStaying = 8000;
+    zt::tile_layout3 layout(1.0f, 4);
+    for (int i = 0; i < kBlocks; ++i) layout.addTile(i, 0, 0, false);
+    layout.updateNeighbours(true);
+    // Every block but the first holds particles that stay, then one for
+    // tile (0,0,0), which has a block, and one for (0,1,0), which has none.
+    std::vector<BlockSpec<vec3f>> fine;
+    for (int i = 0; i < kBlocks; ++i) {
+        std::vector<vec3f> values(size_t(i ? kStaying : 1), vec3f{{4.0f * float(i) + 1, 1, 1}});
+        if (i) values.insert(values.end(), {vec3f{{1, 1, 1}}, vec3f{{1, 5, 1}}});
+        fine.push_back({{{i, 0, 0}}, values});
+    }
+    const auto positions = makeArray<vec3f>(fine);
+    std::vector<int> sources;
+    for (int i = 1; i < kBlocks; ++i) sources.push_back(i);
+    // Several tries: a team whose other workers wake late may leave all
+    // blocks to one of them.
+    for (int team : {1, 2, 4, 2, 4, 2, 4}) {
+        SCOPED_TRACE(::testing::Message() << "team " << team);
+        const zt::block_move_plan plan = positions->reblock(layout, team);
+        ASSERT_EQ(1u, plan.toBlocks.size());
+        ASSERT_EQ(1u, plan.toNewBlocks.size());
+        for (const zt::block_moves* moves : {&plan.toBlocks.at(0), &plan.toNewBlocks.begin()->second.moves}) {
+            EXPECT_EQ(sources, std::vector<int>(moves->blocks.begin(), moves->blocks.end()));
+            EXPECT_EQ(std::vector<int>(sources.size(), moves == &plan.toBlocks.at(0) ? kStaying : kStaying + 1),
+                      std::vector<int>(moves->elements.begin(), moves->elements.end()));
+        }
+    }
+}
+
+// The memory figure is a float sum over the blocks: summed in block order it
+// is the same on any team.
+TEST(Block3Array, MemoryIsTheSameOnAnyTeam) {
+    std::vector<BlockSpec<vec3f>> fine;
+    for (int i = 0; i < 1000; ++i) fine.push_back({{{i, 0, 0}}, std::vector<vec3f>(size_t(1 + (i * 7919) % 997), all(1))});
+    const auto blocks = makeArray<vec3f>(fine);
+    float first = 0.0f;
+    {
+        ScopedThreads one(1);
+        first = blocks->memoryMB();
+    }
+    // Several tries: how a team splits the blocks is a matter of timing.
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        const int team = 2 + 2 * (attempt % 2);
+        SCOPED_TRACE(::testing::Message() << "team " << team);
+        ScopedThreads scope(team);
+        ASSERT_EQ(first, blocks->memoryMB());
+    }
+}
+
 std::vector<vec3i> fineTiles(const zt::tile_layout3& layout) {
     std::vector<vec3i> out;
     for (int64_t s = 0; s < layout.fineCount(); ++s)
