@@ -69,6 +69,7 @@ Body* ZtpReader::storedBody(int i) const { return table_.at(size_t(i)).stored.ge
 
 bool ZtpReader::open(const String& fileName, const String& bodyNamePattern, const String& signatureName) {
     if (isOpen()) return false;
+    damage_.clear();
     BodyReader::open(fileName, bodyNamePattern, signatureName);
     if (!openStream(fileName, kUnreadVersion)) return false;
     logInfo(zt::cat("Reading ZTP: ", fileName));
@@ -88,7 +89,8 @@ bool ZtpReader::open(const String& fileName, const String& bodyNamePattern, cons
         try {
             body = readBody(signatureName);
         } catch (const std::exception& e) {
-            logWarning(e.what());
+            damage_ = e.what();
+            logWarning(damage_);
             break;
         }
         String name = body->name();

@@ -109,7 +109,10 @@ TEST_F(Reader, DamagedRecordsKeepTheBodiesReadBefore) {
     auto reader = read(file("three.ztp"));
     ASSERT_EQ(2, reader->bodyCount());
     EXPECT_TRUE(reader->bodyName(0) == "a" && reader->bodyName(1) == "b");
-    EXPECT_NE(std::string::npos, log.find("Corix ** WARNING ** : Corrupt ZTP: ")) << log;
+    EXPECT_NE(std::string::npos, log.find("Corix ** WARNING ** : " + reader->damage())) << log;
+    EXPECT_EQ(0u, reader->damage().find("Corrupt ZTP: "));
+    testsupport::writeBodies(file("one.ztp"), {a.get()});
+    EXPECT_EQ("", read(file("one.ztp"))->damage());
     ByteBuilder unknown = header(16, 1);
     EXPECT_EQ(0, read(make("t.ztp", emptyBody(unknown, 16, "x", "No-Such-Type")))->bodyCount());
     EXPECT_NE(std::string::npos,

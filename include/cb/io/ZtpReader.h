@@ -47,6 +47,9 @@ public:
     bool openStream(const String& fileName, int32_t version);
     // Closes the file; what was read stays.
     void close() override;
+    // Why a damaged body record ended the last open() (the warning's text,
+    // "Corrupt ZTP: <reason>"); empty when every record was read.
+    const String& damage() const { return damage_; }
     bool isOpen() const { return stream_.isOpen(); }
 
     // The open file; throws when there is none.
@@ -64,6 +67,7 @@ private:
     void readBodyRecord(Body& body, const String& storedSignature);
 
     ZtpInput stream_;
+    String damage_;
 };
 
 }  // namespace Cb
