@@ -24,6 +24,32 @@ void end();
 // The nesting count: 0 when the library is not started.
 int startupDepth();
 
+// The library for the length of a scope: begin(withBodies) on construction,
+// the matching end() on destruction or at stop(). A start-up that throws
+// part-way is ended before the exception leaves.
+class LibrarySession {
+public:
+    explicit LibrarySession(bool withBodies) {
+        try {
+            begin(withBodies);
+        } catch (...) {
+            end();
+            throw;
+        }
+    }
+    ~LibrarySession() { stop(); }
+    LibrarySession(const LibrarySession&) = delete;
+    LibrarySession& operator=(const LibrarySession&) = delete;
+    // Ends the library before the scope does (once).
+    void stop() {
+        if (active_) end();
+        active_ = false;
+    }
+
+private:
+    bool active_ = true;
+};
+
 // The built-in body types, in registration order.
 const std::vector<std::string>& builtinBodyTypes();
 
