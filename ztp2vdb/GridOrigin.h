@@ -1,10 +1,10 @@
 #pragma once
 // Where a grid comes from, and the metadata every grid carries about it.
 
+#include <openvdb/Grid.h>
+
 #include <functional>
 #include <string>
-
-#include <openvdb/Grid.h>
 
 // The body a grid is made from.
 struct GridOrigin {

@@ -1,5 +1,9 @@
 #include "PointGrids.h"
 
+#include <openvdb/openvdb.h>
+#include <openvdb/points/PointConversion.h>
+#include <openvdb/tools/PointIndexGrid.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -7,10 +11,6 @@
 #include <set>
 #include <span>
 #include <vector>
-
-#include <openvdb/openvdb.h>
-#include <openvdb/points/PointConversion.h>
-#include <openvdb/tools/PointIndexGrid.h>
 
 #include "FieldGrids.h"
 #include "cb/model/ParticleChannel.h"
@@ -112,8 +112,8 @@ bool visitParticleChannel(const Cb::Channel& channel, F&& f) {
 
 void checkPositions(const ParticleRun<zt::vec3f>& positions, float cellSize, const GridOrigin& origin) {
     if (positions.size() > kMaxPoints)
-        throw ztx::base(zt::cat("Body '", origin.body, "' holds ", positions.size(), " particles; a point grid holds at most ",
-                                kMaxPoints));
+        throw ztx::base(zt::cat("Body '", origin.body, "' holds ", positions.size(),
+                                " particles; a point grid holds at most ", kMaxPoints));
     const double limit = kMaxVoxelCoordinate * double(cellSize);
     size_t n = 0;
     for (const std::span<const zt::vec3f>& block : positions.spans()) {
@@ -163,8 +163,7 @@ PointGridResult particleGrid(const Cb::ParticleShape& shape, float cellSize, con
                      origin.body.c_str());
         return {};
     }
-    const openvdb::math::Transform::Ptr transform =
-        voxelTransform(cellSize, openvdb::Vec3d(0.5 * double(cellSize)));
+    const openvdb::math::Transform::Ptr transform = voxelTransform(cellSize, openvdb::Vec3d(0.5 * double(cellSize)));
 
     std::vector<size_t> counts;
     size_t total = 0;
@@ -199,8 +198,8 @@ PointGridResult particleGrid(const Cb::ParticleShape& shape, float cellSize, con
             using T = typename std::decay_t<decltype(channel)>::value_type;
             const ParticleRun<T> run(channel, blocks);
             if (run.counts() != counts) {
-                const size_t g = size_t(std::mismatch(counts.begin(), counts.end(), run.counts().begin()).first -
-                                        counts.begin());
+                const size_t g =
+                    size_t(std::mismatch(counts.begin(), counts.end(), run.counts().begin()).first - counts.begin());
                 throw ztx::base(zt::cat("Particle channel '", channelName, "' of body '", origin.body, "' holds ",
                                         run.counts()[g], " elements in block ", g, " where the positions hold ",
                                         counts[g]));

@@ -1,13 +1,13 @@
 #include "VdbConvert.h"
 
+#include <openvdb/openvdb.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <memory>
 #include <numeric>
-
-#include <openvdb/openvdb.h>
 
 #include "FieldGrids.h"
 #include "PointGrids.h"
@@ -60,8 +60,7 @@ void convertFields(const Cb::Body& body, const GridOrigin& origin, const VdbOpti
     }
 }
 
-void convertParticles(const Cb::Body& body, const GridOrigin& origin, const VdbOptions& options,
-                      GridWriter& writer) {
+void convertParticles(const Cb::Body& body, const GridOrigin& origin, const VdbOptions& options, GridWriter& writer) {
     const auto* shape = dynamic_cast<const Cb::ParticleShape*>(body.shape("Particle").get());
     if (!shape) {
         warn(zt::cat("the Particle shape of body '", body.name(), "' holds no particles ztp2vdb knows: not written"));
@@ -144,8 +143,7 @@ std::string describeSummary(const VdbSummary& summary, const std::string& output
         char line[512];
         const bool points = g.type == "points";
         std::snprintf(line, sizeof line, "  %-*s  %-6s %12lld %s\n", int(width), g.name.c_str(), g.type.c_str(),
-                      static_cast<long long>(points ? g.points : g.activeVoxels),
-                      points ? "points" : "active voxels");
+                      static_cast<long long>(points ? g.points : g.activeVoxels), points ? "points" : "active voxels");
         text += line;
     }
     text += zt::cat("  ", summary.grids.size(), summary.grids.size() == 1 ? " grid, " : " grids, ",

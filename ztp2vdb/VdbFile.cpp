@@ -1,6 +1,9 @@
 #include "VdbFile.h"
 
 #include <fcntl.h>
+#include <openvdb/io/Archive.h>
+#include <openvdb/io/GridDescriptor.h>
+#include <openvdb/io/io.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,10 +13,6 @@
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
-
-#include <openvdb/io/Archive.h>
-#include <openvdb/io/GridDescriptor.h>
-#include <openvdb/io/io.h>
 
 #include "zt/cat.h"
 #include "zt/ztx.h"

@@ -9,12 +9,12 @@
 // over the target by commit(); a writer destroyed before commit() (a failed
 // conversion) removes the temporary file, so no partial output is ever left.
 
+#include <openvdb/Grid.h>
+#include <openvdb/MetaMap.h>
+
 #include <memory>
 #include <set>
 #include <string>
-
-#include <openvdb/Grid.h>
-#include <openvdb/MetaMap.h>
 
 class VdbFileWriter {
 public:

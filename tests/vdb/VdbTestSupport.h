@@ -4,6 +4,7 @@
 // OpenVDB, and the library started again to compare against.
 
 #include <gtest/gtest.h>
+#include <openvdb/openvdb.h>
 
 #include <cstring>
 #include <filesystem>
@@ -12,8 +13,6 @@
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <openvdb/openvdb.h>
 
 #include "CaptureOutput.h"
 #include "TempPath.h"

@@ -150,7 +150,8 @@ TEST_F(VdbCommand, ArgumentsAndOutputsThatCannotBeWritten) {
         std::string err;
     } failures[] = {
         {{dir.file("none.ztp"), vdb},
-         "Unhandled exception: ZtpReader(" + dir.file("none.ztp") + ") failed: Cannot open file: No such file or directory\n"},
+         "Unhandled exception: ZtpReader(" + dir.file("none.ztp") +
+             ") failed: Cannot open file: No such file or directory\n"},
         {{ztp, dir.file("no/out.vdb")},
          "Unhandled exception: Cannot create " + dir.file("no/out.vdb") + ": No such file or directory\n"},
         {{ztp, ztp}, "Unhandled exception: The output " + ztp + " is the input file\n"},
@@ -185,10 +186,10 @@ TEST(VdbOptions, GlobsMatchWholeNames) {
         const char* name;
         bool match;
     } cases[] = {
-        {"Pool", "Pool", true},   {"Pool", "Pool2", false}, {"P*", "Pool", true},    {"*l", "Pool", true},
-        {"*o*", "Pool", true},    {"P?ol", "Pool", true},   {"P?l", "Pool", false},  {"*", "", true},
-        {"", "", true},           {"", "a", false},         {"a*b*c", "axxbyyc", true}, {"a*b*c", "axxbyy", false},
-        {"*ab", "aab", true},     {"**", "x", true},        {"?", "", false},        {"a*", "b", false},
+        {"Pool", "Pool", true}, {"Pool", "Pool2", false}, {"P*", "Pool", true},       {"*l", "Pool", true},
+        {"*o*", "Pool", true},  {"P?ol", "Pool", true},   {"P?l", "Pool", false},     {"*", "", true},
+        {"", "", true},         {"", "a", false},         {"a*b*c", "axxbyyc", true}, {"a*b*c", "axxbyy", false},
+        {"*ab", "aab", true},   {"**", "x", true},        {"?", "", false},           {"a*", "b", false},
     };
     for (const auto& c : cases) EXPECT_EQ(c.match, globMatches(c.glob, c.name)) << c.glob << " " << c.name;
 }

@@ -42,7 +42,8 @@ std::unique_ptr<Cb::Body> smokeBody(float cellSize) {
     body->setSignatureName("Field-Smoke");
     zt::tile_layout3& layout = body->mutableLayout();
     layout.reset(cellSize, 4);
-    for (const zt::vec3i& t : {zt::vec3i{{0, 0, 0}}, zt::vec3i{{1, 0, 0}}, zt::vec3i{{-1, -1, 0}}, zt::vec3i{{0, 2, -3}}})
+    for (const zt::vec3i& t :
+         {zt::vec3i{{0, 0, 0}}, zt::vec3i{{1, 0, 0}}, zt::vec3i{{-1, -1, 0}}, zt::vec3i{{0, 2, -3}}})
         layout.addTile(t[0], t[1], t[2], false);
     layout.updateNeighbours(true);
     auto* shape = static_cast<Cb::FieldShape*>(body->addShape(new Cb::FieldShape(false)));
@@ -97,8 +98,8 @@ openvdb::Vec3d worldOf(const openvdb::math::Transform& xf, const openvdb::Coord&
 // each active voxel's position finds its value through the library's own
 // lookup and sampling. Voxels that must be active are added to `active`.
 template <class GridT, class T>
-void expectFine(const GridT& grid, int c, const zt::field3<T>& field, const zt::tile_layout3& layout,
-                int staggerAxis, double tolerance, Coords& active) {
+void expectFine(const GridT& grid, int c, const zt::field3<T>& field, const zt::tile_layout3& layout, int staggerAxis,
+                double tolerance, Coords& active) {
     using V = typename GridT::ValueType;
     const openvdb::math::Transform& xf = grid.transform();
     const T background = field.background();
@@ -226,12 +227,11 @@ TEST_F(VdbFields, EveryVoxelSitsWhereTheLibrarySamplesItWithItsExactValue) {
     ASSERT_EQ(0, run.code) << run.err;
     const VdbFile file(vdb);
     // Coarse grids only where a coarse value differs from the background.
-    EXPECT_EQ((std::vector<std::string>{"Smoke/density", "Smoke/density@coarse", "Smoke/flags", "Smoke/flags@coarse",
-                                        "Smoke/mac", "Smoke/mac@coarse", "Smoke/mixed.x", "Smoke/mixed.x@coarse",
-                                        "Smoke/mixed.y", "Smoke/mixed.y@coarse", "Smoke/mixed.z",
-                                        "Smoke/mixed.z@coarse", "Smoke/particle-count", "Smoke/stamp",
-                                        "Smoke/stamp@coarse", "Smoke/temperature", "Smoke/velocity",
-                                        "Smoke/velocity@coarse"}),
+    EXPECT_EQ((std::vector<std::string>{
+                  "Smoke/density", "Smoke/density@coarse", "Smoke/flags", "Smoke/flags@coarse", "Smoke/mac",
+                  "Smoke/mac@coarse", "Smoke/mixed.x", "Smoke/mixed.x@coarse", "Smoke/mixed.y", "Smoke/mixed.y@coarse",
+                  "Smoke/mixed.z", "Smoke/mixed.z@coarse", "Smoke/particle-count", "Smoke/stamp", "Smoke/stamp@coarse",
+                  "Smoke/temperature", "Smoke/velocity", "Smoke/velocity@coarse"}),
               file.names);
 
     const ZtpFile source(ztp);
@@ -241,11 +241,12 @@ TEST_F(VdbFields, EveryVoxelSitsWhereTheLibrarySamplesItWithItsExactValue) {
     const auto& density = shape.channelAs<Cb::FieldChannel1f>("density")->field();
     ASSERT_TRUE(sameBits(-0.0f, density.at(1)));
     expectScalar<openvdb::FloatGrid>(file, "Smoke/density", density, layout);
-    expectScalar<openvdb::FloatGrid>(file, "Smoke/temperature", shape.channelAs<Cb::FieldChannel1f>("temperature")->field(),
-                                     layout, 0, false);
+    expectScalar<openvdb::FloatGrid>(file, "Smoke/temperature",
+                                     shape.channelAs<Cb::FieldChannel1f>("temperature")->field(), layout, 0, false);
     expectScalar<openvdb::FloatGrid>(file, "Smoke/particle-count",
                                      shape.channelAs<Cb::FieldChannel1f>("particle-count")->field(), layout, 0, false);
-    expectScalar<openvdb::Int32Grid>(file, "Smoke/flags", shape.channelAs<Cb::FieldChannel1i>("flags")->field(), layout);
+    expectScalar<openvdb::Int32Grid>(file, "Smoke/flags", shape.channelAs<Cb::FieldChannel1i>("flags")->field(),
+                                     layout);
     expectScalar<openvdb::Int64Grid>(file, "Smoke/stamp", shape.channelAs<Cb::FieldChannel1i64>("stamp")->field(),
                                      layout);
     expectVector(file, "Smoke/velocity", *shape.channelAs<Cb::FieldChannel3f>("velocity"), layout, false);

@@ -136,7 +136,8 @@ TEST_F(VdbPoints, EveryParticleBecomesAPointCarryingEachChannelExactly) {
         for (size_t n = 0; n < position.size(); ++n) {
             Particle& q = byId[id[n]];
             q = {position[n], velocity[n], {{float(cell[n][0]), float(cell[n][1]), float(cell[n][2])}},
-                 density[n], foam[n], p[n], id[n], flags[n], kind[n]};
+                 density[n],  foam[n],     p[n],
+                 id[n],       flags[n],    kind[n]};
         }
         ASSERT_EQ(3001u, byId.size());
     }
@@ -147,13 +148,14 @@ TEST_F(VdbPoints, EveryParticleBecomesAPointCarryingEachChannelExactly) {
     ASSERT_TRUE(grid);
     EXPECT_EQ(3001u, points::pointCount(grid->tree()));
     EXPECT_EQ(openvdb::Vec3d(1.0), grid->voxelSize());
-    EXPECT_EQ("P=position v=velocity density=density id=id64 kind=kind flags=flags cell=cell foam_ratio=foam-ratio "
-              "P_2=P",
-              grid->metaValue<std::string>("ztp_attributes"));
+    EXPECT_EQ(
+        "P=position v=velocity density=density id=id64 kind=kind flags=flags cell=cell foam_ratio=foam-ratio "
+        "P_2=P",
+        grid->metaValue<std::string>("ztp_attributes"));
     EXPECT_EQ("Particle-Liquid", grid->metaValue<std::string>("ztp_body_type"));
     const auto& descriptor = grid->tree().cbeginLeaf()->attributeSet().descriptor();
-    const std::map<std::string, std::string> types{{"P", "vec3s"}, {"v", "vec3s"},       {"density", "float"},
-                                                   {"id", "int64"}, {"kind", "int8"},     {"flags", "int32"},
+    const std::map<std::string, std::string> types{{"P", "vec3s"},    {"v", "vec3s"},          {"density", "float"},
+                                                   {"id", "int64"},   {"kind", "int8"},        {"flags", "int32"},
                                                    {"cell", "vec3i"}, {"foam_ratio", "float"}, {"P_2", "float"}};
     for (const auto& [name, type] : types) {
         const size_t pos = descriptor.find(name);
@@ -174,7 +176,8 @@ TEST_F(VdbPoints, EveryParticleBecomesAPointCarryingEachChannelExactly) {
         EXPECT_EQ(q.density, attribute<float>(point, "density"));
         EXPECT_EQ(q.kind, attribute<int8_t>(point, "kind"));
         EXPECT_EQ(q.flags, attribute<int32_t>(point, "flags"));
-        EXPECT_EQ(openvdb::Vec3i(int(q.cell[0]), int(q.cell[1]), int(q.cell[2])), attribute<openvdb::Vec3i>(point, "cell"));
+        EXPECT_EQ(openvdb::Vec3i(int(q.cell[0]), int(q.cell[1]), int(q.cell[2])),
+                  attribute<openvdb::Vec3i>(point, "cell"));
         EXPECT_EQ(q.foam, attribute<float>(point, "foam_ratio"));
         EXPECT_EQ(q.p, attribute<float>(point, "P_2"));
     });
@@ -234,7 +237,8 @@ TEST_F(VdbPoints, PositionsNoGridCanHoldFailTheConversionAndWriteNothing) {
         }
         const ProgramRun run = runProgram({ztp, vdb});
         EXPECT_EQ(1, run.code);
-        EXPECT_NE(std::string::npos, run.err.find("Unhandled exception: Particle 2 of body 'Pool' lies at (0.5, ")) << run.err;
+        EXPECT_NE(std::string::npos, run.err.find("Unhandled exception: Particle 2 of body 'Pool' lies at (0.5, "))
+            << run.err;
         EXPECT_NE(std::string::npos, run.err.find("): not a position a point grid can hold\n")) << run.err;
         EXPECT_EQ("", run.out);
         EXPECT_EQ(std::vector<std::string>{"in.ztp"}, folder());
