@@ -1,5 +1,7 @@
 #include "GridOrigin.h"
 
+#include <malloc.h>
+
 void describeGrid(openvdb::GridBase& grid, const GridOrigin& origin, const std::string& name,
                   const std::string& channel) {
     grid.setName(origin.body + "/" + name);
@@ -8,3 +10,5 @@ void describeGrid(openvdb::GridBase& grid, const GridOrigin& origin, const std::
     grid.insertMeta("ztp_time", openvdb::DoubleMetadata(origin.time));
     if (!channel.empty()) grid.insertMeta("ztp_channel", openvdb::StringMetadata(channel));
 }
+
+void releaseFreedMemory() { malloc_trim(0); }

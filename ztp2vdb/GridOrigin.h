@@ -20,3 +20,8 @@ using GridSink = std::function<void(openvdb::GridBase::Ptr)>;
 // and, when given, ztp_channel (the channel's ZTP name).
 void describeGrid(openvdb::GridBase& grid, const GridOrigin& origin, const std::string& name,
                   const std::string& channel);
+
+// Hands memory freed so far back to the system. Called between channels:
+// blocks freed by other threads (TBB's workers, the library's loading
+// threads) otherwise stay in those threads' heaps and add to the peak.
+void releaseFreedMemory();

@@ -128,6 +128,23 @@ void checkPositions(const ParticleRun<zt::vec3f>& positions, float cellSize, con
     }
 }
 
+// Fills attribute `name` of the grid from the channel, whose blocks must
+// hold as many elements as the positions' blocks (`counts`).
+template <class T>
+void appendAttribute(points::PointDataGrid& grid, const openvdb::tools::PointIndexGrid& index, const std::string& name,
+                     const Cb::ParticleChannel<T>& channel, int64_t blocks, const std::vector<size_t>& counts,
+                     const GridOrigin& origin) {
+    const ParticleRun<T> run(channel, blocks);
+    if (run.counts() != counts) {
+        const size_t g =
+            size_t(std::mismatch(counts.begin(), counts.end(), run.counts().begin()).first - counts.begin());
+        throw ztx::base(zt::cat("Particle channel '", channel.name(), "' of body '", origin.body, "' holds ",
+                                run.counts()[g], " elements in block ", g, " where the positions hold ", counts[g]));
+    }
+    points::appendAttribute<typename VdbValue<T>::type, points::NullCodec>(grid.tree(), name);
+    points::populateAttribute(grid.tree(), index.tree(), name, RunSource<T>{run}, 1, false);
+}
+
 // The shape's channel as a copy of its own, so that its data leave with it.
 std::unique_ptr<Cb::Channel> ownCopy(const Cb::ParticleShape& shape, int i) {
     return std::unique_ptr<Cb::Channel>(shape.channel(i)->clone());
@@ -183,6 +200,7 @@ PointGridResult particleGrid(const Cb::ParticleShape& shape, float cellSize, con
         counts = positions.counts();
         total = positions.size();
     }
+    releaseFreedMemory();
 
     std::set<std::string> used{"P"};
     std::string attributes = "P=position";
@@ -192,21 +210,15 @@ PointGridResult particleGrid(const Cb::ParticleShape& shape, float cellSize, con
         const std::string channelName = shape.channel(i)->name();
         if (channelName == "id64") hasIds = true;
         if (!channelSelected(channelName)) continue;
-        const std::unique_ptr<Cb::Channel> copy = ownCopy(shape, i);
         const std::string name = uniqueName(attributeName(channelName), used);
-        const bool known = visitParticleChannel(*copy, [&](const auto& channel) {
-            using T = typename std::decay_t<decltype(channel)>::value_type;
-            const ParticleRun<T> run(channel, blocks);
-            if (run.counts() != counts) {
-                const size_t g =
-                    size_t(std::mismatch(counts.begin(), counts.end(), run.counts().begin()).first - counts.begin());
-                throw ztx::base(zt::cat("Particle channel '", channelName, "' of body '", origin.body, "' holds ",
-                                        run.counts()[g], " elements in block ", g, " where the positions hold ",
-                                        counts[g]));
-            }
-            points::appendAttribute<typename VdbValue<T>::type, points::NullCodec>(grid->tree(), name);
-            points::populateAttribute(grid->tree(), index->tree(), name, RunSource<T>{run}, 1, false);
-        });
+        bool known = false;
+        {
+            const std::unique_ptr<Cb::Channel> copy = ownCopy(shape, i);
+            known = visitParticleChannel(*copy, [&](const auto& channel) {
+                appendAttribute(*grid, *index, name, channel, blocks, counts, origin);
+            });
+        }
+        releaseFreedMemory();
         if (!known) {
             std::fprintf(stderr, "ztp2vdb: warning: channel '%s' of body '%s' is no particle channel: not written\n",
                          channelName.c_str(), origin.body.c_str());

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <memory>
 #include <numeric>
+#include <set>
 
 #include "FieldGrids.h"
 #include "PointGrids.h"
@@ -51,12 +52,15 @@ void convertFields(const Cb::Body& body, const GridOrigin& origin, const VdbOpti
     for (int c = 0; c < shape.channelCount(); ++c) {
         const Cb::Channel& channel = *shape.channel(c);
         if (!channelSelected(options, channel.name())) continue;
-        // A copy of its own loads the values and takes them along when it goes.
-        const std::unique_ptr<Cb::Channel> copy(channel.clone());
-        const auto* field = dynamic_cast<const Cb::FieldChannelBase*>(copy.get());
-        if (!field || !fieldChannelGrids(*field, body.layout(), origin, options.fineOnly, sink))
-            warn(zt::cat("channel '", channel.name(), "' (", channel.typeName(), ") of body '", body.name(),
-                         "' is no field channel ztp2vdb knows: not written"));
+        {
+            // A copy of its own loads the values and takes them along when it goes.
+            const std::unique_ptr<Cb::Channel> copy(channel.clone());
+            const auto* field = dynamic_cast<const Cb::FieldChannelBase*>(copy.get());
+            if (!field || !fieldChannelGrids(*field, body.layout(), origin, options.fineOnly, sink))
+                warn(zt::cat("channel '", channel.name(), "' (", channel.typeName(), ") of body '", body.name(),
+                             "' is no field channel ztp2vdb knows: not written"));
+        }
+        releaseFreedMemory();
     }
 }
 
@@ -66,11 +70,39 @@ void convertParticles(const Cb::Body& body, const GridOrigin& origin, const VdbO
         warn(zt::cat("the Particle shape of body '", body.name(), "' holds no particles ztp2vdb knows: not written"));
         return;
     }
-    const PointGridResult result =
-        particleGrid(*shape, body.layout().cellSize(), origin, options.fineOnly,
-                     [&](const std::string& name) { return channelSelected(options, name); });
-    if (result.grid) writer.write(result.grid, result.points, true);
+    {
+        const PointGridResult result =
+            particleGrid(*shape, body.layout().cellSize(), origin, options.fineOnly,
+                         [&](const std::string& name) { return channelSelected(options, name); });
+        if (result.grid) writer.write(result.grid, result.points, true);
+    }
+    releaseFreedMemory();
 }
+
+// Names given on the command line that picked nothing, most likely mistyped.
+class SelectionCheck {
+public:
+    explicit SelectionCheck(const VdbOptions& options) : options_(options) {}
+    void noteBody(const std::string& name) {
+        for (const std::string& glob : options_.bodies)
+            if (globMatches(glob, name)) globs_.insert(glob);
+    }
+    void noteShape(const Cb::Shape& shape) {
+        for (int c = 0; c < shape.channelCount(); ++c) channels_.insert(shape.channel(c)->name());
+        // Every point grid gets ids, running ones without an id64 channel.
+        if (shape.name() == "Particle") channels_.insert("id64");
+    }
+    void warnAboutUnused() const {
+        for (const std::string& glob : options_.bodies)
+            if (!globs_.count(glob)) warn(zt::cat("no body matches '", glob, "'"));
+        for (const std::string& name : options_.channels)
+            if (!channels_.count(name)) warn(zt::cat("no converted body has a channel '", name, "'"));
+    }
+
+private:
+    const VdbOptions& options_;
+    std::set<std::string> globs_, channels_;
+};
 
 openvdb::MetaMap fileMetadata(const Cb::ZtpReader& reader, const std::string& input) {
     openvdb::MetaMap meta;
@@ -116,14 +148,24 @@ bool convertToVdb(const VdbOptions& options, VdbSummary& summary) {
             }
             VdbFileWriter file(options.output, fileMetadata(reader, options.input));
             GridWriter writer(file, summary);
+            SelectionCheck selection(options);
             for (int i = 0; i < reader.bodyCount(); ++i) {
                 const Cb::Body* body = reader.storedBody(i);
-                if (!body || !bodySelected(options, body->name())) continue;
+                if (!body) continue;
+                selection.noteBody(body->name());
+                if (!bodySelected(options, body->name())) continue;
                 const GridOrigin origin{body->name(), body->signatureName(), reader.time()};
-                if (options.fields && body->hasShape("Field")) convertFields(*body, origin, options, writer);
-                if (options.points && body->hasShape("Particle")) convertParticles(*body, origin, options, writer);
+                if (options.fields && body->hasShape("Field")) {
+                    selection.noteShape(*body->shape("Field"));
+                    convertFields(*body, origin, options, writer);
+                }
+                if (options.points && body->hasShape("Particle")) {
+                    selection.noteShape(*body->shape("Particle"));
+                    convertParticles(*body, origin, options, writer);
+                }
             }
             file.commit();
+            selection.warnAboutUnused();
             // The bodies go before the library stops: plug-in bodies need their code until then.
             reader.close();
         }

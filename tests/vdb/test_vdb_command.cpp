@@ -69,6 +69,14 @@ TEST_F(VdbCommand, SeveralBodiesBecomeGridsInFileOrderWithASummary) {
     run = runProgram({"--bodies", "Mist", "--bodies", "Spray", "--no-points", ztp, vdb});
     ASSERT_EQ(0, run.code) << run.err;
     EXPECT_EQ(std::vector<std::string>{"Mist/density"}, VdbFile(vdb).names);
+    EXPECT_EQ(std::string::npos, run.err.find("warning")) << run.err;
+    // Names that pick nothing are worth a word, not a failure.
+    run = runProgram({"--bodies", "Mist,Fog*", "--channels", "density,densty,id64", ztp, vdb});
+    ASSERT_EQ(0, run.code) << run.err;
+    EXPECT_TRUE(run.err.ends_with("ztp2vdb: warning: no body matches 'Fog*'\n"
+                                  "ztp2vdb: warning: no converted body has a channel 'densty'\n"
+                                  "ztp2vdb: warning: no converted body has a channel 'id64'\n"))
+        << run.err;
     EXPECT_EQ("  1 grid, 2 active voxels, 0 points\n", run.out.substr(run.out.rfind("  1 grid")));
 }
 
