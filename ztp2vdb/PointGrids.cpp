@@ -220,6 +220,7 @@ PointGridResult particleGrid(const Cb::ParticleShape& shape, float cellSize, con
         }
         releaseFreedMemory();
         if (!known) {
+            used.erase(name);
             std::fprintf(stderr, "ztp2vdb: warning: channel '%s' of body '%s' is no particle channel: not written\n",
                          channelName.c_str(), origin.body.c_str());
             continue;

@@ -1,7 +1,8 @@
 // Particles as a PointDataGrid: one point per particle (coarse-tile blocks
 // included unless --fine-only) with P, v, id and every other channel as an
 // attribute of the channel's type, values exact; running ids for bodies
-// without ids; particles no grid can place.
+// without ids; particles no grid can place and channels out of step with
+// the positions.
 #include <openvdb/points/PointCount.h>
 #include <openvdb/points/PointDataGrid.h>
 
@@ -191,7 +192,8 @@ TEST_F(VdbPoints, WithoutIdsPointsAreNumberedInBlockOrderAndSelectionsLeaveChann
         auto& blocks = body->mutableParticleShape()->positions()->blocks();
         blocks.typedBlock(1, 1)->append({{-31.25f, 0.5f, 2.0f}});
         body->mutableParticleShape()->syncChannels();
-        testsupport::writeBodies(ztp, {body.get()});
+        auto empty = testsupport::makeParticleBody({"Empty", {}});
+        testsupport::writeBodies(ztp, {body.get(), empty.get()});
     }
     std::vector<zt::vec3f> positions;
     {
@@ -201,7 +203,11 @@ TEST_F(VdbPoints, WithoutIdsPointsAreNumberedInBlockOrderAndSelectionsLeaveChann
     for (const bool fineOnly : {false, true}) {
         const ProgramRun run = fineOnly ? runProgram({"--fine-only", ztp, vdb}) : runProgram({ztp, vdb});
         ASSERT_EQ(0, run.code) << run.err;
-        const auto grid = VdbFile(vdb).get<points::PointDataGrid>("Spray/points");
+        const VdbFile file(vdb);
+        const auto none = file.get<points::PointDataGrid>("Empty/points");
+        ASSERT_TRUE(none);
+        EXPECT_EQ(0u, points::pointCount(none->tree()));
+        const auto grid = file.get<points::PointDataGrid>("Spray/points");
         ASSERT_TRUE(grid);
         EXPECT_EQ("P=position density=density id=(number)", grid->metaValue<std::string>("ztp_attributes"));
         EXPECT_EQ(fineOnly ? 500u : 501u, points::pointCount(grid->tree()));
@@ -219,7 +225,7 @@ TEST_F(VdbPoints, WithoutIdsPointsAreNumberedInBlockOrderAndSelectionsLeaveChann
     ASSERT_EQ(0, run.code) << run.err;
     EXPECT_EQ("P=position density=density",
               VdbFile(vdb).get<points::PointDataGrid>("Spray/points")->metaValue<std::string>("ztp_attributes"));
-    run = runProgram({"--no-points", ztp, vdb});
+    run = runProgram({"--no-points", "--bodies", "Spray", ztp, vdb});
     ASSERT_EQ(0, run.code) << run.err;
     EXPECT_TRUE(VdbFile(vdb).names.empty());
     EXPECT_EQ("ztp2vdb: wrote " + vdb + "\n  0 grids, 0 active voxels, 0 points\n", run.out);
@@ -243,4 +249,19 @@ TEST_F(VdbPoints, PositionsNoGridCanHoldFailTheConversionAndWriteNothing) {
         EXPECT_EQ("", run.out);
         EXPECT_EQ(std::vector<std::string>{"in.ztp"}, folder());
     }
+    // A channel out of step with the positions.
+    {
+        Library library;
+        auto body = testsupport::makeParticleBody({"Pool", {{{0.5f, 0.5f, 0.5f}}, {{10.5f, 0.5f, 0.5f}}}});
+        Cb::ParticleShape& shape = *body->mutableParticleShape();
+        shape.mutableChannelAs<Cb::ParticleChannel<float>>("density")->blocks().typedBlock(0, 1)->resize(3);
+        shape.setModifiedFlags(0);
+        testsupport::writeBodies(ztp, {body.get()});
+    }
+    const ProgramRun run = runProgram({ztp, vdb});
+    EXPECT_EQ(1, run.code);
+    EXPECT_TRUE(run.err.ends_with("Unhandled exception: Particle channel 'density' of body 'Pool' holds 3 elements in "
+                                  "block 1 where the positions hold 1\n"))
+        << run.err;
+    EXPECT_EQ(std::vector<std::string>{"in.ztp"}, folder());
 }
