@@ -52,6 +52,13 @@ for p in ztp2txscene ztp-sample ztpinfo; do
   run "$p-version" "$prefix/bin/$p" --version
   check "$p --version prints $version" test "$(code "$p-version")" = 0 -a "$(cat "$tmp/$p-version.out")" = "$p $version"
 done
+# ztp2vdb, when the build has OpenVDB.
+if [ -x "$build/ztp2vdb" ]; then
+  check "installed bin/ztp2vdb" test -x "$prefix/bin/ztp2vdb"
+  run ztp2vdb-version "$prefix/bin/ztp2vdb" --version
+  check "ztp2vdb --version prints $version" bash -c "head -n 1 '$tmp/ztp2vdb-version.out' | grep -q '^ztp2vdb $version '"
+fi
+
 # The Python module, when the build has one: installed beside the
 # interpreter's own packages, it finds libcb in the prefix.
 if ls "$build"/python/ztp.*.so >/dev/null 2>&1; then
