@@ -374,7 +374,9 @@ TEST(Block3Deferred, WaitingBlocksTellWhereTheyLieAndReleasedBlocksLoadAgain) {
             EXPECT_EQ(info.elements, original->block(g)->count());
             // Short blocks stay raw even when compressing.
             EXPECT_EQ(info.compressed, compress && info.elements * 12 >= 256);
-            if (!info.compressed) EXPECT_EQ(info.storedBytes, info.elements * 12);
+            if (!info.compressed) {
+                EXPECT_EQ(info.storedBytes, info.elements * 12);
+            }
             if (!info.compressed && info.storedBytes > 0) {
                 ASSERT_LE(uint64_t(info.fileOffset + info.storedBytes), bytes.size());
                 EXPECT_EQ(0, std::memcmp(bytes.data() + info.fileOffset, original->block(g)->elementBytes().data(),
