@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "ExportParticles.h"
+#include "GatheredExport.h"
 #include "SceneWriter.h"
 #include "Sequence.h"
 

@@ -1,18 +1,23 @@
 #!/usr/bin/env bash
-# Times ztp2txscene on sample caches of growing size. For each particle count
-# it writes a cache with ztp-sample (compressed; with --raw also one with raw
-# channel data) into a temporary folder, converts it, and reports the
-# conversion's wall time, CPU time (user + system) and peak memory (maximum
-# resident set size), the txscene file's size, and for scale the time a plain
-# cp of that file takes.
+# Times ztp2txscene against the speed bound of ../shared/perf on sample
+# caches of growing size. For each particle count it writes a cache with
+# ztp-sample, the bound's sidecar with ztp_sidecar, then runs the bound and
+# the converter alternately on the same file, ROUNDS times each, both on
+# THREADS threads, and reports medians: the converter's wall time, the
+# bound's, their ratio, and the converter's peak memory (maximum resident
+# set). It checks that both write the same bytes. ztp-sample's time and
+# throughput are reported too.
 #
 #   bash bench/convert_bench.sh [--raw] [particle_count ...]
 #
-# Counts default to SIZES, else "1000000 5000000 10000000". The programs are
-# built in Release first (bench/programs.sh; BUILD_DIR overrides the folder).
-# SEED picks the cache (default 1); TMPDIR the temporary folder's parent.
-# Times and memory come from a small python3 wrapper around each run (the
-# rusage that wait4 reports for the one child), so GNU time is not needed.
+# Counts default to SIZES, else "1000000 5000000 10000000". ROUNDS (default
+# 5), THREADS (default 2), SEED (default 1) and TMPDIR (the temporary
+# folder's parent) adjust the runs. BASELINE=path/to/another/ztp2txscene adds
+# that converter to the alternation (for example the build of an earlier
+# revision), with its library beside it (BASELINE_LIB, its folder by default).
+# The programs are built in Release first (bench/programs.sh; BUILD_DIR
+# overrides the folder); the bound is built from ../shared/perf when it is
+# there (it needs libdeflate), otherwise only the converter is timed.
 set -euo pipefail
 source "$(dirname "$0")/programs.sh"
 
@@ -29,41 +34,47 @@ for arg in "$@"; do
   esac
 done
 [ ${#sizes[@]} -gt 0 ] || read -r -a sizes <<<"${SIZES:-1000000 5000000 10000000}"
-seed="${SEED:-1}"
+seed="${SEED:-1}" rounds="${ROUNDS:-5}" threads="${THREADS:-2}"
 command -v python3 >/dev/null || { echo "convert_bench.sh: python3 is needed to measure" >&2; exit 1; }
 
-echo "building ztp-sample and ztp2txscene (Release) in $BUILD_DIR ..." >&2
+echo "building ztp-sample, ztp2txscene and ztp_sidecar (Release) in $BUILD_DIR ..." >&2
 build_programs
+bound=""
+perf="$ROOT/../shared/perf"
+if [ -f "$perf/bound.cpp" ]; then
+  if make -s -C "$perf" OUT="$BUILD_DIR/bound" >"$BUILD_DIR/bound.log" 2>&1; then
+    bound="$BUILD_DIR/bound"
+  else
+    echo "convert_bench.sh: the bound did not build (log: $BUILD_DIR/bound.log); timing the converter alone" >&2
+  fi
+fi
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/convert_bench.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
 
 # measure <name> <command ...>: runs the command with its output in
-# $work/<name>.out and .err; sets rc, wall (s), cpu (s, user + system) and
-# rss (peak, KiB).
+# $work/<name>.out and .err; prints "rc wall rss" (s, KiB of the one child).
 cat >"$work/measure.py" <<'PY'
 import os, subprocess, sys, time
 name, cmd = sys.argv[1], sys.argv[2:]
 with open(name + ".out", "wb") as out, open(name + ".err", "wb") as err:
     start = time.perf_counter()
     child = subprocess.Popen(cmd, stdout=out, stderr=err)
-    # wait4 gives this one child's usage: RUSAGE_CHILDREN would also count
-    # whatever the interpreter's own start-up waited for.
     _, status, usage = os.wait4(child.pid, 0)
     wall = time.perf_counter() - start
-rc = os.waitstatus_to_exitcode(status)
-print(rc, "%.3f" % wall, "%.3f" % (usage.ru_utime + usage.ru_stime), usage.ru_maxrss)
+print(os.waitstatus_to_exitcode(status), "%.3f" % wall, usage.ru_maxrss)
 PY
 measure() {
   local name="$1"
   shift
-  read -r rc wall cpu rss < <(python3 "$work/measure.py" "$work/$name" "$@")
+  read -r rc wall rss < <(python3 "$work/measure.py" "$work/$name" "$@")
   if [ "$rc" != 0 ]; then
     echo "convert_bench.sh: '$*' failed (exit $rc):" >&2
     cat "$work/$name.err" >&2
     exit 1
   fi
 }
+median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 mb() { awk -v b="$1" 'BEGIN { printf "%.1f", b / 1048576 }'; }
 
 modes=(compressed)
@@ -75,33 +86,62 @@ for count in "${sizes[@]}"; do
     flags=(--seed "$seed")
     [ "$mode" = raw ] && flags+=(--raw)
     echo "$count particles, $mode: writing the cache ..." >&2
-    measure sample "$SAMPLE" "$cache" "$count" "${flags[@]}"
+    OMP_NUM_THREADS="$threads" measure sample "$SAMPLE" "$cache" "$count" "${flags[@]}"
     make_wall="$wall"
-    tiles="$(sed -n 's/.* particles, \([0-9]*\) tiles$/\1/p' "$work/sample.err")"
     cache_size="$(stat -c %s "$cache")"
+    "$SIDECAR" "$cache" >"$work/sidecar.json" 2>"$work/sidecar.err" || true
+    bound_here="$bound"
+    [ -s "$work/sidecar.json" ] || bound_here=""
 
-    echo "$count particles, $mode: converting ..." >&2
-    measure convert "$CONVERTER" "$cache" "$work/out.txscene" bench 0.01 24 1
+    conv_walls=() conv_rss=() bound_walls=() base_walls=() base_rss=()
+    for ((r = 1; r <= rounds; r++)); do
+      echo "$count particles, $mode: round $r of $rounds ..." >&2
+      if [ -n "$bound_here" ]; then
+        measure bound "$bound_here" "$work/sidecar.json" "$cache" "$work/bound.txscene" bench 0.01 24 1 "$threads"
+        bound_walls+=("$wall")
+      fi
+      OMP_NUM_THREADS="$threads" measure convert "$CONVERTER" "$cache" "$work/out.txscene" bench 0.01 24 1
+      conv_walls+=("$wall") conv_rss+=("$rss")
+      if [ -n "${BASELINE:-}" ]; then
+        LD_LIBRARY_PATH="${BASELINE_LIB:-$(dirname "$BASELINE")}" OMP_NUM_THREADS="$threads" \
+          measure baseline "$BASELINE" "$cache" "$work/base.txscene" bench 0.01 24 1
+        base_walls+=("$wall") base_rss+=("$rss")
+      fi
+    done
     grep -qx "exported $count particles" "$work/convert.out" || {
       echo "convert_bench.sh: expected $count particles, the converter said:" >&2
       cat "$work/convert.out" >&2
       exit 1
     }
-    convert_wall="$wall" convert_cpu="$cpu" convert_rss="$rss"
+    if [ -n "$bound_here" ] && ! cmp -s "$work/out.txscene" "$work/bound.txscene"; then
+      echo "convert_bench.sh: the converter and the bound wrote different files" >&2
+      exit 1
+    fi
     out_size="$(stat -c %s "$work/out.txscene")"
-
-    measure copy cp "$work/out.txscene" "$work/copy.txscene"
-    rows+=("$(printf '%11s %-10s %6s %9s %7s | %8s %8s %9s | %11s %7s' "$count" "$mode" "$tiles" \
-      "$(mb "$cache_size")" "$make_wall" "$convert_wall" "$convert_cpu" "$(mb $((convert_rss * 1024)))" \
-      "$(mb "$out_size")" "$wall")")
-    rm -f "$cache" "$work/out.txscene" "$work/copy.txscene"
+    conv="$(median "${conv_walls[@]}")" rss="$(median "${conv_rss[@]}")"
+    if [ -n "$bound_here" ]; then
+      b="$(median "${bound_walls[@]}")"
+      ratio="$(awk -v c="$conv" -v b="$b" 'BEGIN { printf "%.2f", c / b }')"
+    else
+      b="-" ratio="-"
+    fi
+    base="-" base_mem="-"
+    if [ -n "${BASELINE:-}" ]; then
+      base="$(median "${base_walls[@]}")"
+      base_mem="$(mb $(($(median "${base_rss[@]}") * 1024)))"
+    fi
+    sample_rate="$(awk -v b="$cache_size" -v s="$make_wall" 'BEGIN { printf "%.1f", b / 1048576 / s }')"
+    rows+=("$(printf '%11s %-10s %9s %11s | %9s %8s %6s %9s | %10s %9s | %7s %8s' "$count" "$mode" \
+      "$(mb "$cache_size")" "$(mb "$out_size")" "$conv" "$b" "$ratio" "$(mb $((rss * 1024)))" "$base" "$base_mem" \
+      "$make_wall" "$sample_rate")")
+    rm -f "$cache" "$work"/*.txscene
   done
 done
 
 echo
-echo "ztp2txscene on ztp-sample caches (seed $seed, $(nproc) processors, OMP_NUM_THREADS=${OMP_NUM_THREADS:-unset})"
-printf '%11s %-10s %6s %9s %7s | %8s %8s %9s | %11s %7s\n' particles cache tiles "cache MB" "make s" \
-  "wall s" "cpu s" "peak MB" "txscene MB" "cp s"
+echo "ztp2txscene against the bound on ztp-sample caches (seed $seed, $(nproc) processors, $threads threads, median of $rounds)"
+printf '%11s %-10s %9s %11s | %9s %8s %6s %9s | %10s %9s | %7s %8s\n' particles cache "cache MB" "txscene MB" \
+  "convert s" "bound s" ratio "peak MB" "baseline s" "base MB" "make s" "make MB/s"
 for row in "${rows[@]}"; do echo "$row"; done
-echo "make s: ztp-sample writing the cache; wall s, cpu s (user + system), peak MB (maximum"
-echo "resident set): ztp2txscene converting it; cp s: a plain cp of the txscene file."
+echo "convert s, peak MB: ztp2txscene; bound s: ../shared/perf's bound on the same file; ratio = convert / bound;"
+echo "baseline: BASELINE's converter in the same alternation; make: ztp-sample writing the cache (MB/s of cache)."

@@ -1,18 +1,14 @@
 #pragma once
-// The export driver: gathers the positions and velocities of every particle of
-// a ZTP file and writes them as one GeomParticleSystem plugin.
+// The export driver: the positions and velocities of every particle of a ZTP
+// file written as one GeomParticleSystem plugin. It streams (StreamExport.h):
+// memory stays independent of the particle count, and the output file
+// appears only when it was written whole.
 
 #include <array>
 #include <cstdint>
 #include <string>
 
-class Sequence;
-namespace Cb {
-class ParticleShape;
-}
-
-// Elements per block of the two particle sequences.
-constexpr int kParticleBlockCapacity = 20000;
+struct BoundingBox;
 
 // One conversion: the six command-line values, and whether the three summary
 // lines go to standard output.
@@ -44,23 +40,10 @@ bool exportParticles(const ExportRequest& request, ExportSummary* summary = null
 bool exportParticles(const char* inputPath, const char* outputPath, const char* pluginName, float radius,
                      float fps, float frame);
 
-// Appends the elements of global block `blockIndex` of the shape's vec3f
-// particle channel `channelIndex` to the sequence, making the channel's data
-// resident first; returns how many were appended (0 for a block that does not
-// exist). A channel of another type throws the typed lookup's "wrong channel
-// type" error.
-int64_t appendChannelBlock(Sequence& sequence, Cb::ParticleShape& shape, int channelIndex, int64_t blockIndex);
-
-// Appends to `velocities` exactly `count` velocities for the particles of one
-// block: element i of the velocity channel's block where it has one, zero
-// after; all zero without a usable channel (channelIndex < 0).
-void appendVelocityBlock(Sequence& velocities, Cb::ParticleShape& shape, int channelIndex, int64_t blockIndex,
-                         int64_t count);
-
-// The writing half: opens the output, writes the plugin with its four lists,
-// prints the summary on standard output (unless `summary` is given and its
-// request says otherwise). Both sequences are freed on every return path.
-// Failures print their message on standard error and give false.
-bool writeParticleFile(const char* outputPath, const char* pluginName, float radius, float fps, float frame,
-                       Sequence& positions, Sequence& velocities, ExportSummary* summary = nullptr,
-                       bool printSummary = true);
+// The three summary lines on standard output: the count, the box, its centre.
+void printSummary(int64_t particles, const BoundingBox& box);
+// Fills the summary from a written export.
+void summarize(ExportSummary& summary, int64_t particles, const BoundingBox& box);
+// Prints a failure's message on standard error and keeps it, without its
+// line end, for the caller.
+void reportFailure(ExportSummary* summary, const std::string& message);

@@ -1,61 +1,14 @@
 #include "SceneWriter.h"
 
-#include <cstring>
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <vector>
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
-
+#include "HexText.h"
 #include "Sequence.h"
 
 namespace {
-
-inline char* putWord(char* out, uint32_t value) {
-    // Least significant byte first, high nibble first within a byte: spread
-    // the nibbles so that byte k of `n` holds the digit of character k, then
-    // turn all eight into ASCII at once.
-    uint64_t y = value;
-    y = (y | (y << 16)) & 0x0000FFFF0000FFFFull;
-    y = (y | (y << 8)) & 0x00FF00FF00FF00FFull;
-    const uint64_t n = ((y >> 4) & 0x000F000F000F000Full) | ((y & 0x000F000F000F000Full) << 8);
-    const uint64_t letters = ((n + 0x0606060606060606ull) >> 4) & 0x0101010101010101ull;
-    const uint64_t ascii = n + 0x3030303030303030ull + letters * 7;
-    std::memcpy(out, &ascii, 8);
-    return out + 8;
-}
-
-// Hex digits of `n` bytes (a multiple of 4) in memory order: the same as one
-// putWord per 32-bit value of a little-endian array.
-char* putBytes(char* out, const unsigned char* bytes, size_t n) {
-    size_t i = 0;
-#ifdef __SSE2__
-    const __m128i low4 = _mm_set1_epi8(0x0F);
-    const __m128i nine = _mm_set1_epi8(9);
-    const __m128i seven = _mm_set1_epi8(7);
-    const __m128i zero = _mm_set1_epi8('0');
-    for (; i + 16 <= n; i += 16) {
-        const __m128i in = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
-        const __m128i hi = _mm_and_si128(_mm_srli_epi16(in, 4), low4);
-        const __m128i lo = _mm_and_si128(in, low4);
-        __m128i a = _mm_unpacklo_epi8(hi, lo);
-        __m128i b = _mm_unpackhi_epi8(hi, lo);
-        a = _mm_add_epi8(_mm_add_epi8(a, zero), _mm_and_si128(_mm_cmpgt_epi8(a, nine), seven));
-        b = _mm_add_epi8(_mm_add_epi8(b, zero), _mm_and_si128(_mm_cmpgt_epi8(b, nine), seven));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), a);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), b);
-        out += 32;
-    }
-#endif
-    for (; i < n; i += 4) {
-        uint32_t word;
-        std::memcpy(&word, bytes + i, 4);
-        out = putWord(out, word);
-    }
-    return out;
-}
 
 inline uint32_t bitsOf(float f) {
     uint32_t u;
@@ -158,7 +111,7 @@ bool writeVectorList(FILE* file, Sequence& seq, const char* listName, BoundingBo
             }
             const size_t bytes = size_t(n) * sizeof(Vec3);
             char* p = out.reserve(2 * bytes);
-            out.commit(putBytes(p, reinterpret_cast<const unsigned char*>(run), bytes));
+            out.commit(hexBytesText(p, run, bytes));
         }
         out.text("\")));\n", 6);
     } else {
@@ -180,7 +133,7 @@ bool writeVectorList(FILE* file, Sequence& seq, const char* listName, BoundingBo
 }  // namespace
 
 void hexWord(uint32_t value, char out[9]) {
-    putWord(out, value);
+    hexWordText(out, value);
     out[8] = '\0';
 }
 
@@ -202,7 +155,7 @@ bool writeListIntHex(FILE* file, int count, bool hex, float keyTime) {
         out.format("  ids=interpolate((%f, ListIntHex(\"", double(keyTime));
         for (int i = 0; i < count && out.ok(); ++i) {
             char* p = out.reserve(8);
-            out.commit(putWord(p, uint32_t(i)));
+            out.commit(hexWordText(p, uint32_t(i)));
         }
         out.text("\")));\n", 6);
     } else {
@@ -221,7 +174,7 @@ bool writeListFloatHex(FILE* file, float radius, int count, bool hex, float keyT
     if (hex) {
         out.format("  radii=interpolate((%f, ListFloatHex(\"", double(keyTime));
         char word[8];
-        putWord(word, bitsOf(radius));
+        hexWordText(word, bitsOf(radius));
         for (int i = 0; i < count && out.ok(); ++i) {
             char* p = out.reserve(8);
             std::memcpy(p, word, 8);

@@ -30,7 +30,19 @@ struct WorkerThreadManager::Worker {
     const int count;
     std::atomic<bool> stop{false};
     std::atomic<bool> ended{false};
+    // run() and terminateThreads() may both come to join a worker; whoever
+    // takes this first joins (or detaches) it, the other finds it done.
+    std::mutex joinMutex;
     std::thread thread;
+
+    void join() {
+        std::lock_guard<std::mutex> lock(joinMutex);
+        if (thread.joinable()) thread.join();
+    }
+    void detach() {
+        std::lock_guard<std::mutex> lock(joinMutex);
+        if (thread.joinable()) thread.detach();
+    }
 };
 
 // Everything a worker touches, co-owned by the manager and every running
@@ -46,7 +58,6 @@ struct WorkerThreadManager::Shared {
     std::mutex doneMutex;
     std::condition_variable done;
 
-    zt::parallel_errors errors;
     std::atomic<int> lowPriority{0};
     std::atomic<int> processorBinding{0};
     std::atomic<int64_t> stopTimeoutMs{kStopTimeout.count()};
@@ -106,11 +117,23 @@ WorkerThreadManager::~WorkerThreadManager() {
     print("[WinThreadManager] Destructor.\n");
 }
 
-void WorkerThreadManager::workerMain(std::shared_ptr<Shared> shared, std::shared_ptr<Worker> worker, Job job) {
+void WorkerThreadManager::workerMain(std::shared_ptr<Shared> shared, std::shared_ptr<Worker> worker, Job job,
+                                     std::shared_ptr<zt::parallel_errors> errors) {
     current() = worker.get();
     if (shared->lowPriority.load() > 0) lowerPriority();
     if (shared->processorBinding.load() > 0) bindToProcessor(worker->index);
-    shared->errors.capture([&] { job(worker->index, worker->count); });
+    if (errors) {
+        errors->capture([&] { job(worker->index, worker->count); });
+    } else {
+        // Nobody waits for this run: its failure is told here or never.
+        try {
+            job(worker->index, worker->count);
+        } catch (const std::exception& e) {
+            print(format("[WinThreadManager] Thread %i failed: %s\n", worker->index, e.what()));
+        } catch (...) {
+            print(format("[WinThreadManager] Thread %i failed\n", worker->index));
+        }
+    }
     print(format("[WinThreadManager] Terminating thread %i\n", worker->index));
     print("[WinThreadManager] Thread is terminating\n");
     current() = nullptr;
@@ -147,11 +170,13 @@ int WorkerThreadManager::run(int threadCount, Job job, Progress* progress, bool 
         std::lock_guard<std::mutex> lock(shared_->workersMutex);
         shared_->workers.reserve(shared_->workers.size() + size_t(count));
     }
+    // The failures of this run only, for this call to rethrow.
+    const auto errors = wait ? std::make_shared<zt::parallel_errors>() : nullptr;
     std::string refusal;
     for (int index = 0; index < count; ++index) {
         auto worker = std::make_shared<Worker>(shared_.get(), index, count);
         try {
-            worker->thread = std::thread(workerMain, shared_, worker, job);
+            worker->thread = std::thread(workerMain, shared_, worker, job, errors);
         } catch (const std::exception& error) {
             refusal = error.what();
             break;
@@ -165,7 +190,7 @@ int WorkerThreadManager::run(int threadCount, Job job, Progress* progress, bool 
     if (!refusal.empty()) {
         for (auto& worker : started) {
             requestStop(*worker);
-            worker->thread.join();
+            worker->join();
             release(worker);
         }
         throw ztx::base(zt::cat("Cannot start worker thread: ", refusal));
@@ -185,11 +210,12 @@ int WorkerThreadManager::run(int threadCount, Job job, Progress* progress, bool 
         }
     }
     for (auto& worker : started) {
-        worker->thread.join();
+        worker->join();
         release(worker);
     }
     if (progress) progress->message("Threads completed\n");
-    shared_->errors.rethrow();
+    // Every worker of the run has ended (seen under doneMutex): no lock needed.
+    errors->rethrow();
     return count;
 }
 
@@ -207,13 +233,13 @@ void WorkerThreadManager::terminateThreads(bool force) {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         while (!worker->ended && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(kStopPoll);
         if (worker->ended) {
-            worker->thread.join();
+            worker->join();
             release(worker);
             continue;
         }
         print("[WinThreadManager] Thread did not terminate for the timeout interval\n");
         if (force) {
-            worker->thread.detach();
+            worker->detach();
             release(worker);
         }
     }

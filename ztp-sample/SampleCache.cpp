@@ -17,23 +17,6 @@ namespace sample {
 
 namespace {
 
-// The library for the length of a scope; a start-up that fails part-way is
-// ended too, releasing what it made.
-class LibrarySession {
-public:
-    LibrarySession() {
-        try {
-            Cb::begin(true);
-        } catch (...) {
-            Cb::end();
-            throw;
-        }
-    }
-    ~LibrarySession() { Cb::end(); }
-    LibrarySession(const LibrarySession&) = delete;
-    LibrarySession& operator=(const LibrarySession&) = delete;
-};
-
 BodySummary summarise(const Cb::Body& body) {
     BodySummary s;
     s.name = body.name();
@@ -78,7 +61,7 @@ int64_t CacheSummary::tiles() const {
 }
 
 CacheSummary writeSampleCache(const std::string& path, int64_t particles, uint64_t seed, bool compress) {
-    LibrarySession library;
+    Cb::Session library;
     const SceneCounts counts = splitCount(particles);
     std::vector<std::unique_ptr<Cb::Body>> bodies;
 

@@ -76,7 +76,7 @@ void inflatePieces(const Table& table, const zt::array1<uint8_t>& data, void* el
     zt::parallel_errors errors;
 #pragma omp parallel for schedule(dynamic, 1) if (pieces > 1)
     for (int64_t k = 0; k < pieces; ++k) {
-        errors.capture([&] {
+        errors.capture(k, [&] {
             const uint64_t count = pieceElements(table, k, elementSize);
             if (count == 0) return;
             const uint8_t* source = data.data() + zt::pieceField(table, k, zt::kPieceOffset);
@@ -136,7 +136,7 @@ void writeCompressedArray(ZtpOutput& out, const void* elements, int64_t count, s
     zt::parallel_errors errors;
 #pragma omp parallel for schedule(dynamic, 1) num_threads(threads) if (fullPieces > 1)
     for (int64_t k = 0; k < fullPieces; ++k) {
-        errors.capture([&] {
+        errors.capture(k, [&] {
             buffer.setPieceBytes(k, elements, elementSize, k * kCompressedChunkSize, kCompressedChunkSize,
                                  kFullPieceTag);
         });
@@ -171,3 +171,18 @@ void readCompressedArray(ZtpInput& in, size_t elementSize, const ElementSink& si
 }
 
 }  // namespace Cb::detail
+
+namespace Cb {
+
+StoredArrayHead readCompressedArrayHead(ZtpInput& in, size_t elementSize) {
+    StoredArrayHead head;
+    head.compressed = in.read<uint8_t>(detail::kReadFailure) != 0;
+    head.count = in.readCount(detail::kSizeReadFailure);
+    if (!head.compressed) {
+        if (!in.fits(head.count, int64_t(elementSize))) throw ztx::base(detail::kSizeReadFailure);
+        head.bytes = 1 + 8 + head.count * int64_t(elementSize);
+    }
+    return head;
+}
+
+}  // namespace Cb

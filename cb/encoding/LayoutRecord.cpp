@@ -3,6 +3,7 @@
 #include "cb/encoding/ZtpEncoding.h"
 #include "cb/encoding/ZtpStream.h"
 #include "zt/tile_layout3.h"
+#include "zt/ztx.h"
 
 namespace Cb {
 
@@ -11,6 +12,8 @@ constexpr int32_t kPlainArrayVersion = 14;
 }
 
 void writeLayoutRecord(ZtpOutput& out, const zt::tile_layout3& layout) {
+    if (layout.hasEmptySlots())
+        throw ztx::base("Cannot write a tile layout with empty slots: settle it first");
     out.writeF32(layout.cellSize());
     out.writeI32(int32_t(layout.fineCount()));
     out.writeI32(int32_t(layout.coarseCount()));

@@ -75,6 +75,25 @@ void readLegacyArray(ZtpInput& in, size_t elementSize, const ElementSink& sink) 
     sink(int64_t(byteSize / elementSize));
 }
 
+}  // namespace detail
+
+StoredArrayHead readLegacyArrayHead(ZtpInput& in, size_t elementSize) {
+    const char* failure = "Error reading ztp array";
+    StoredArrayHead head;
+    const uint32_t byteSize = in.read<uint32_t>(failure);
+    head.bytes = 4;
+    if (byteSize != 0) {
+        head.compressed = in.read<uint32_t>(failure) != 0;
+        const uint32_t storedSize = head.compressed ? in.read<uint32_t>(failure) : byteSize;
+        if (!in.fits(storedSize, 1)) throw ztx::base(failure);
+        head.bytes += (head.compressed ? 8 : 4) + int64_t(storedSize);
+    }
+    head.count = int64_t(byteSize / elementSize);
+    return head;
+}
+
+namespace detail {
+
 void writePlainArray(ZtpOutput& out, const void* elements, int64_t count, size_t elementSize) {
     out.write(count, "Error writing array size");
     if (count > 0) out.writeExact(elements, size_t(count) * elementSize, "Error writing array data");

@@ -88,7 +88,8 @@ std::vector<std::string> listDirectory(const std::string& dir) {
     return names;
 }
 
-std::string readFile(const std::string& path) {
+std::string readFile(const std::string& given) {
+    const std::string path = toNativePath(given);
     struct stat status;
     if (::stat(path.c_str(), &status) != 0) throwLoadError(path, errno);
     // Only regular files: a directory or a device such as /dev/zero would

@@ -4,6 +4,8 @@
 
 #include <utility>
 
+#include "cb/factory/Files.h"
+
 namespace Cb {
 
 SharedLibrary::~SharedLibrary() { close(); }
@@ -20,7 +22,8 @@ SharedLibrary& SharedLibrary::operator=(SharedLibrary&& other) noexcept {
     return *this;
 }
 
-SharedLibrary SharedLibrary::open(const std::string& path) {
+SharedLibrary SharedLibrary::open(const std::string& given) {
+    const std::string path = toNativePath(given);
     void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) return SharedLibrary();
     return SharedLibrary(handle, path);

@@ -57,4 +57,19 @@ void end() {
 
 int startupDepth() { return g_depth; }
 
+Session::Session(bool withBodies) {
+    started_ = true;
+    try {
+        begin(withBodies);
+    } catch (...) {
+        stop();
+        throw;
+    }
+}
+
+void Session::stop() noexcept {
+    if (started_) end();
+    started_ = false;
+}
+
 }  // namespace Cb

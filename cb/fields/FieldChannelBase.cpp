@@ -3,6 +3,7 @@
 #include <cstring>
 #include <limits>
 #include <mutex>
+#include <vector>
 
 #include "cb/encoding/CompressedArray.h"
 #include "cb/fields/FieldChannel.h"
@@ -28,9 +29,19 @@ float fineStatistic(const zt::field3<T>& field, Statistic which) {
     if (n == 0) return float(field.background());
     const T* v = values.data();
     if (which == Statistic::mean) {
+        // Runs of a fixed length summed in order: a reduction's rounding would
+        // depend on the team size, and the mean is written to files.
+        const int64_t runs = (n + kParallelValues - 1) / kParallelValues;
+        std::vector<double> sums(static_cast<size_t>(runs), 0.0);
+#pragma omp parallel for schedule(static) if (runs > 1)
+        for (int64_t r = 0; r < runs; ++r) {
+            const int64_t end = std::min(n, (r + 1) * kParallelValues);
+            double sum = 0.0;
+            for (int64_t i = r * kParallelValues; i < end; ++i) sum += double(v[i]);
+            sums[size_t(r)] = sum;
+        }
         double sum = 0.0;
-#pragma omp parallel for reduction(+ : sum) if (n > kParallelValues)
-        for (int64_t i = 0; i < n; ++i) sum += double(v[i]);
+        for (const double part : sums) sum += part;
         return float(sum / double(n));
     }
     if (which == Statistic::min) {

@@ -2,6 +2,8 @@
 // What the field kernels share: size checks, the droplet filter, and walking
 // fine voxels and their face neighbours through the tiles.
 
+#include <omp.h>
+
 #include <cstdint>
 
 #include "cb/fields/FieldKernels.h"
@@ -28,14 +30,16 @@ inline bool takesPart(const ParticleBlockView& block, size_t k, float threshold)
     return k >= block.droplet.size() || block.droplet[k] <= threshold;
 }
 
-// Calls f(block) for every block, in parallel (one block per chunk); the
-// first failure is raised after the loop.
+// Calls f(block) for every block, in parallel (one block per chunk) on a
+// team of `team` workers (0: the runtime's own); the first failure is raised
+// after the loop.
 template <class F>
-void forEachBlock(std::span<const ParticleBlockView> blocks, F&& f) {
+void forEachBlock(std::span<const ParticleBlockView> blocks, F&& f, int team = 0) {
     zt::parallel_errors errors;
     const int64_t count = int64_t(blocks.size());
-#pragma omp parallel for schedule(dynamic, 1)
-    for (int64_t b = 0; b < count; ++b) errors.capture([&] { f(blocks[size_t(b)]); });
+    const int workers = team > 0 ? team : omp_get_max_threads();
+#pragma omp parallel for schedule(dynamic, 1) num_threads(workers)
+    for (int64_t b = 0; b < count; ++b) errors.capture(b, [&] { f(blocks[size_t(b)]); });
     errors.rethrow();
 }
 

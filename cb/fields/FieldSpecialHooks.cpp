@@ -1,7 +1,10 @@
 // The step hooks of "fluid-distance", "solid-distance" and "particle-count".
+#include <omp.h>
+
 #include <mutex>
 
 #include "FieldBodyAccess.h"
+#include "cb/ThreadCount.h"
 #include "cb/fields/FieldKernels.h"
 #include "cb/fields/FieldShape.h"
 #include "cb/fields/FieldSpecialChannels.h"
@@ -146,9 +149,13 @@ void FieldChannelParticleCount::count(const FrameTime& time, const Body& body) {
     if (eraser) eraser->beginErase();
     zt::parallel_errors errors;
     const int64_t blockCount = int64_t(blocks.size());
-#pragma omp parallel for schedule(dynamic, 1)
+    // Counting alone adds whole numbers and comes out the same in any order;
+    // which particles regulation keeps depends on the order, so its team is
+    // the library's, not the machine's.
+    const int team = regulate ? Cb::libraryThreadCount() : omp_get_max_threads();
+#pragma omp parallel for schedule(dynamic, 1) num_threads(team)
     for (int64_t g = 0; g < blockCount; ++g) {
-        errors.capture([&] {
+        errors.capture(g, [&] {
             const std::span<const zt::vec3f> positions = blocks[size_t(g)].positions;
             for (int64_t e = int64_t(positions.size()) - 1; e >= 0; --e) {
                 const int64_t index = layout.indexAt(positions[size_t(e)], 0);

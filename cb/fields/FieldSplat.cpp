@@ -1,6 +1,7 @@
 #include <mutex>
 
 #include "FieldKernelSupport.h"
+#include "cb/ThreadCount.h"
 #include "cb/fields/FieldKernels.h"
 
 namespace Cb {
@@ -36,7 +37,7 @@ void splatParticles(const zt::tile_layout3& layout, std::span<const ParticleBloc
     for (const zt::field3<float>* field : values) detail::requireSized(layout, *field, "splat values");
     detail::requireSized(layout, weights, "splat weights");
     const int sampleSet = values[0]->sampleSet();
-    detail::forEachBlock(blocks, [&](const ParticleBlockView& block) {
+    const auto splatBlock = [&](const ParticleBlockView& block) {
         zt::trilinear_stencil st;
         for (size_t k = 0; k < block.positions.size(); ++k) {
             if (!detail::takesPart(block, k, dropletThreshold)) continue;
@@ -45,7 +46,10 @@ void splatParticles(const zt::tile_layout3& layout, std::span<const ParticleBloc
             for (int c = 0; c < 8; ++c) inside = inside && st.tile[c] != nullptr;
             if (inside) addCorners(st, block.values + int64_t(k) * block.valueStride, values, weights);
         }
-    });
+    };
+    // Sums into shared voxels round by the order the blocks come in: the
+    // team is the library's, so that the result is not the machine's.
+    detail::forEachBlock(blocks, splatBlock, Cb::libraryThreadCount());
 }
 
 void finishSplat(std::span<zt::field3<float>* const> values, const zt::field3<float>& weights,

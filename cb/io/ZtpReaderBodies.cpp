@@ -70,6 +70,8 @@ Body* ZtpReader::storedBody(int i) const { return table_.at(size_t(i)).stored.ge
 bool ZtpReader::open(const String& fileName, const String& bodyNamePattern, const String& signatureName) {
     if (isOpen()) return false;
     BodyReader::open(fileName, bodyNamePattern, signatureName);
+    damage_.clear();
+    headerBodyCount_ = 0;
     if (!openStream(fileName, kUnreadVersion)) return false;
     logInfo(zt::cat("Reading ZTP: ", fileName));
     ZtpInput& in = stream();
@@ -82,13 +84,15 @@ bool ZtpReader::open(const String& fileName, const String& bodyNamePattern, cons
     setVersion(version);
     setTime(in.readF64());
     const int32_t count = in.readI32();
+    headerBodyCount_ = count;
 
     for (int32_t k = 0; k < count; ++k) {
         std::unique_ptr<Body> body;
         try {
             body = readBody(signatureName);
         } catch (const std::exception& e) {
-            logWarning(e.what());
+            damage_ = e.what();
+            logWarning(damage_);
             break;
         }
         String name = body->name();

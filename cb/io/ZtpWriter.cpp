@@ -1,7 +1,9 @@
 #include "cb/io/ZtpWriter.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <exception>
 
 #include "cb/Log.h"
@@ -77,16 +79,27 @@ void ZtpWriter::writeBody(Body& body, const String& selection, bool compress) {
     try {
         body.write(*this, selection, compress);
     } catch (...) {
-        // The next record starts where this one did: a caller that goes on
-        // leaves no half record before the whole ones that follow.
+        // The next record starts where this one did, and the file ends
+        // there: it holds exactly the records it counts, whether or not
+        // another body follows.
         try {
             stream_.seek(start);
+            cutAt(start);
         } catch (const std::exception&) {
             // The stream itself failed; the first error is the one to report.
         }
         throw;
     }
     ++bodiesWritten_;
+}
+
+void ZtpWriter::cutAt(int64_t end) noexcept {
+    // Only regular files have a length to cut (not /dev/full or a pipe); a
+    // cut that fails leaves the body's own error as the one reported.
+    FILE* file = stream_.file();
+    struct stat status;
+    if (!file || std::fflush(file) != 0 || ::fstat(fileno(file), &status) != 0 || !S_ISREG(status.st_mode)) return;
+    [[maybe_unused]] const int cut = ::ftruncate(fileno(file), off_t(end));
 }
 
 void ZtpWriter::close() {

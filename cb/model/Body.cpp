@@ -308,7 +308,7 @@ std::string Body::valueText(const std::string& name, const FrameTime& time) cons
 
 void Body::settleLayout() {
     zt::tile_layout3& layout = mutableLayout();
-    const bool emptySlots = layout.hasEmptyFineSlots() || layout.hasEmptyCoarseSlots();
+    const bool emptySlots = layout.hasEmptySlots();
     layout.settle();
     if (emptySlots) {
         if (hasShape("Particle")) mutableShape("Particle")->updateLayout(layout);
@@ -407,7 +407,22 @@ void Body::accelerate(const FrameTime&) {
 void Body::writeHook(ZtpWriter&) {}
 void Body::readHook(ZtpReader&) {}
 
+void Body::settleForWriting() {
+    if (!layout_->hasEmptySlots()) return;
+    zt::tile_layout3& layout = mutableLayout();
+    for (const char* kind : {"Particle", "Field"}) {
+        if (!hasShape(kind)) continue;
+        Shape* s = mutableShape(kind);
+        s->updateLayout(layout);
+        s->compactBlocks();
+    }
+    settleLayout();
+}
+
 void Body::write(ZtpWriter& writer, const std::string& selection, bool compress) {
+    // The layout record has no way to mark a slot empty: a reader would give
+    // every later slot of the list to the wrong block.
+    settleForWriting();
     ZtpOutput& out = writer.stream();
     writeString(out, name());
     writeString(out, signatureName_);

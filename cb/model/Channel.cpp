@@ -9,7 +9,13 @@
 namespace Cb {
 
 Channel::Channel(const Channel& other)
-    : storedCount_(other.storedCount_), min_(other.min_), max_(other.max_), mean_(other.mean_) {
+    : storedCount_(other.storedCount_),
+      min_(other.min_),
+      max_(other.max_),
+      mean_(other.mean_),
+      recordOffset_(other.recordOffset_),
+      recordDataOffset_(other.recordDataOffset_),
+      recordBytes_(other.recordBytes_) {
     setName(other.name_);
 }
 

@@ -57,6 +57,7 @@ bool isChannelType(const Channel* channel, const std::string& typeName) {
 
 CbRefPtr<Channel> readChannel(ZtpReader& reader) {
     ZtpInput& in = reader.stream();
+    const int64_t start = in.tell();
     const String typeName = readString(in);
     const String name = readString(in);
     CbRefPtr<Channel> handle(createChannel(typeName));
@@ -70,7 +71,9 @@ CbRefPtr<Channel> readChannel(ZtpReader& reader) {
         const zt::vec3f mean = in.readVec3f();
         handle->setStoredStatistics(count, min, max, mean);
     }
+    const int64_t data = in.tell();
     handle->read(reader);
+    handle->setRecordSpan(start, data, in.tell() - start);
     return handle;
 }
 

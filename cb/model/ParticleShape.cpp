@@ -224,7 +224,7 @@ void ParticleShape::applyTransform(const float m[16]) {
     zt::parallel_errors errors;
 #pragma omp parallel for schedule(dynamic, 1) if (total > 1)
     for (int64_t g = 0; g < total; ++g) {
-        errors.capture([&] {
+        errors.capture(g, [&] {
             zt::block3<zt::vec3f>* p = positions.typedBlock(g);
             if (!p) return;
             zt::block3<zt::vec3f>* v = velocities.typedBlock(g);

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <memory>
 
 #include "cb/Log.h"
 #include "cb/ThreadCount.h"
@@ -170,21 +171,23 @@ std::string Value<T, N>::expression(int component) const {
 
 template <class T, int N>
 void Value<T, N>::setExpression(const std::string& text, int component) {
-    Cbp::QelNode* tree = nullptr;
+    std::unique_ptr<Cbp::QelNode> tree;
     try {
         checkComponent(component);
         if constexpr (isString)
-            tree = static_cast<Cbp::QelNode*>(parseStringExpression(text));
+            tree.reset(static_cast<Cbp::QelNode*>(parseStringExpression(text)));
         else
-            tree = parseExpression(text, float(hardMin_[size_t(component)]), float(hardMax_[size_t(component)]));
+            tree.reset(
+                parseExpression(text, float(hardMin_[size_t(component)]), float(hardMax_[size_t(component)])));
+        // A new tree follows the owner's current context like the others;
+        // one that cannot bind to it is refused like one that cannot parse.
+        if (owner())
+            if (QelContext* ctx = owner()->currentContext()) tree->bind(ctx);
     } catch (const std::exception& e) {
         throw ztx::base(zt::cat("Error setting value on ", name(), ":", e.what()));
     }
-    // A new tree follows the owner's current context like the others.
-    if (owner())
-        if (QelContext* ctx = owner()->currentContext()) tree->bind(ctx);
     delete trees_[size_t(component)];
-    trees_[size_t(component)] = tree;
+    trees_[size_t(component)] = tree.release();
     texts_[size_t(component)] = text;
 }
 

@@ -1,5 +1,8 @@
 #include "cb/values/ValueObject.h"
 
+#include <limits>
+
+#include "cb/Log.h"
 #include "cb/qel/QelContext.h"
 #include "cb/values/EnumGroup.h"
 #include "cb/values/Value1e.h"
@@ -106,14 +109,55 @@ void ValueObject::bindAll(QelContext* context) {
 }
 
 void ValueObject::pushContext(QelContext* context, bool push) {
-    if (push) contexts_.push_back(context);
-    bindAll(context);
+    if (!push) {
+        bindAll(context);
+        return;
+    }
+    contexts_.push_back(context);
+    // A context that fails to push is destroyed by its caller: no value may
+    // keep it, so the stack and the values it reached go back as they were.
+    int reached = 0;
+    try {
+        forEachValue([&](ValueBase* v) {
+            ++reached;
+            v->bind(context);
+        });
+    } catch (...) {
+        contexts_.pop_back();
+        rebindFirst(reached, topContext(), false);
+        throw;
+    }
+}
+
+void ValueObject::rebindFirst(int count, QelContext* context, bool report) noexcept {
+    forEachValue([&](ValueBase* v) {
+        if (count-- <= 0) return;
+        try {
+            v->bind(context);
+            return;
+        } catch (const std::exception& e) {
+            if (report)
+                logError(zt::cat("Cannot bind '", v->ownName(), "' to the context below: ", e.what(),
+                                 "; it is left without one"));
+        }
+        // The global context resolves no shape or channel, so it takes
+        // every value.
+        try {
+            v->bind(QelContext::global());
+        } catch (const std::exception& e) {
+            logError(zt::cat("Cannot rebind '", v->ownName(), "': ", e.what()));
+        }
+    });
 }
 
 void ValueObject::popContext(bool pop) {
     if (pop && !contexts_.empty()) contexts_.pop_back();
-    bindAll(contexts_.empty() ? QelContext::global() : contexts_.back());
+    // A context's destructor pops: a value bound to it that does not bind to
+    // the one below must not end the program.
+    rebindFirst(std::numeric_limits<int>::max(), topContext(), true);
 }
+
+QelContext* ValueObject::topContext() const { return contexts_.empty() ? QelContext::global() : contexts_.back(); }
 
 QelContext* ValueObject::currentContext() const { return contexts_.empty() ? nullptr : contexts_.back(); }
 

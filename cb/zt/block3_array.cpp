@@ -4,8 +4,13 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
+#include <tuple>
+#include <type_traits>
+#include <utility>
 
 #include "block3_detail.h"
+#include "cb/ThreadCount.h"
 #include "cb/encoding/ZtpStream.h"
 #include "zt/cat.h"
 #include "zt/parallel.h"
@@ -15,6 +20,20 @@
 namespace zt {
 
 using detail::workerCount;
+
+namespace {
+
+// Moves ordered by source block, then element.
+void sortBySource(block_moves& moves) {
+    const int64_t n = moves.count();
+    std::vector<std::pair<int, int>> order(static_cast<size_t>(n));
+    for (int64_t m = 0; m < n; ++m) order[size_t(m)] = {moves.blocks[m], moves.elements[m]};
+    if (std::is_sorted(order.begin(), order.end())) return;
+    std::sort(order.begin(), order.end());
+    for (int64_t m = 0; m < n; ++m) std::tie(moves.blocks[m], moves.elements[m]) = order[size_t(m)];
+}
+
+}  // namespace
 
 // ---------------------------------------------------------------------------
 // construction and numbering
@@ -141,7 +160,7 @@ void block3_array_base::resizeLike(const block3_array_base& master) {
         parallel_errors errors;
 #pragma omp parallel for schedule(dynamic, 1) if (n > 64)
         for (int64_t s = list; s < n; ++s) {
-            errors.capture([&] {
+            errors.capture(s, [&] {
                 const block3_base* m = s < theirs.count() ? theirs.get(s) : nullptr;
                 block3_base* b = blocks.get(s);
                 if (!b && m) {
@@ -189,7 +208,10 @@ template <class Sum, class PerBlock>
 Sum block3_array_base::sumOverBlocks(PerBlock perBlock) const {
     const int64_t total = blockCount();
     Sum sum = 0;
-#pragma omp parallel for schedule(dynamic, 1) reduction(+ : sum) if (total > 64)
+    // Whole numbers add up the same in any order; a float sum would round by
+    // how the team split the blocks, so it goes in block order.
+    constexpr bool exact = std::is_integral_v<Sum>;
+#pragma omp parallel for schedule(dynamic, 1) reduction(+ : sum) if (exact && total > 64)
     for (int64_t g = 0; g < total; ++g)
         if (const block3_base* b = residentBlock(g)) sum += perBlock(*b);
     return sum;
@@ -212,17 +234,14 @@ bool block3_array_base::allEmpty() const {
 
 bool block3_array_base::statistic(block_statistic which, vec3f& result) const {
     const int64_t total = blockCount();
-    const int threads = workerCount(0);
-    std::vector<statistic_partial> partials(static_cast<size_t>(threads), statistic_partial(which));
-#pragma omp parallel num_threads(threads) if (total > 1)
-    {
-        statistic_partial mine(which);
-#pragma omp for schedule(static)
-        for (int64_t g = 0; g < total; ++g)
-            if (const block3_base* b = residentBlock(g)) mine.add(*b, which);
-        partials[size_t(omp_get_thread_num())] = mine;
-    }
-    return combinePartials(partials, which, result);
+    // The blocks' own statistics are the work and come out the same on any
+    // team; how they combine depends on the worker count, which is the
+    // library's, not the machine's.
+    std::vector<std::optional<vec3f>> perBlock(static_cast<size_t>(total));
+#pragma omp parallel for schedule(dynamic, 1) if (total > 1)
+    for (int64_t g = 0; g < total; ++g)
+        if (const block3_base* b = residentBlock(g)) perBlock[size_t(g)] = blockStatistic(*b, which);
+    return combineBlockStatistics(perBlock, Cb::libraryThreadCount(), which, result);
 }
 
 // ---------------------------------------------------------------------------
@@ -237,7 +256,7 @@ block_move_plan block3_array_base::reblock(const tile_layout3& layout, int threa
     parallel_errors errors;
 #pragma omp parallel for schedule(dynamic, 1) num_threads(workers) if (total > 1)
     for (int64_t g = 0; g < total; ++g) {
-        errors.capture([&] {
+        errors.capture(g, [&] {
             const auto* b = static_cast<const block3<vec3f>*>(residentBlock(g));
             if (!b) return;
             block_move_plan& plan = plans[size_t(omp_get_thread_num())];
@@ -263,6 +282,10 @@ block_move_plan block3_array_base::reblock(const tile_layout3& layout, int threa
     }
     errors.rethrow();
     for (size_t w = 1; w < plans.size(); ++w) plans[0].merge(std::move(plans[w]));
+    // Which worker took which block is a matter of timing: in source order,
+    // particles arrive in their new blocks in the order one worker gives.
+    for (auto& [destination, moves] : plans[0].toBlocks) sortBySource(moves);
+    for (auto& [tile, entry] : plans[0].toNewBlocks) sortBySource(entry.moves);
     return std::move(plans[0]);
 }
 

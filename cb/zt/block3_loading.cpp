@@ -216,7 +216,7 @@ void block3_array_base::decodeBlocks(Cb::ZtpInput& in, std::vector<int64_t>& mis
         parallel_errors errors;
 #pragma omp parallel for schedule(dynamic, 1) if (count > 1)
         for (int64_t m = 0; m < count; ++m) {
-            errors.capture([&] {
+            errors.capture(m, [&] {
                 const int64_t g = batch[m];
                 const uint8_t* bytes = buffer.data() + (pieceField(blockTable_, g, kPieceOffset) - first);
                 const auto [list, slot] = slotOf(g);

@@ -33,7 +33,7 @@ compression_buffer block3_array_base::compress(bool compress, int threads) {
     parallel_errors errors;
 #pragma omp parallel for schedule(dynamic, 1) num_threads(workers) if (total > 1)
     for (int64_t g = 0; g < total; ++g) {
-        errors.capture([&] {
+        errors.capture(g, [&] {
             const block3_base* b = residentBlock(g);
             const std::span<const uint8_t> bytes = b ? b->elementBytes() : std::span<const uint8_t>();
             const size_t size = b ? b->elementSize() : elementSize();

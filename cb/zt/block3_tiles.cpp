@@ -82,7 +82,7 @@ void buildFromParticles(tile_layout3& layout, const block3_array<vec3f>& particl
     parallel_errors errors;
 #pragma omp parallel for schedule(dynamic, 1) num_threads(workers) if (total > 1)
     for (int64_t g = 0; g < total; ++g) {
-        errors.capture([&] {
+        errors.capture(g, [&] {
             const block3<vec3f>* b = particles.residentTypedBlock(g);
             if (!b || b->empty()) return;
             const block3<float>* values = filter ? filter->residentTypedBlock(g) : nullptr;

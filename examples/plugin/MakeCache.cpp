@@ -31,22 +31,6 @@ constexpr const char* kType = "Spark-Emitter";
 constexpr long kMaxSparks = 10000000;
 constexpr int kTileSize = 9;
 
-// The library for the length of a scope; a start-up that fails part-way is
-// ended too. Bodies made by the plug-in must be gone before it ends.
-struct LibrarySession {
-    LibrarySession() {
-        try {
-            Cb::begin(true);
-        } catch (...) {
-            Cb::end();
-            throw;
-        }
-    }
-    ~LibrarySession() { Cb::end(); }
-    LibrarySession(const LibrarySession&) = delete;
-    LibrarySession& operator=(const LibrarySession&) = delete;
-};
-
 struct Spark {
     zt::vec3f position, velocity;
     float heat;
@@ -172,7 +156,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     try {
-        LibrarySession library;
+        Cb::Session library;
         std::unique_ptr<Cb::Body> body(Cb::Factory::instance().createFromSignature(kType));
         body->setName("sparks");
         // Stored with the body, so that readers create it again as this type.

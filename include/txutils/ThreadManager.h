@@ -15,6 +15,10 @@
 #include <memory>
 #include <string>
 
+namespace zt {
+class parallel_errors;
+}
+
 namespace TxUtils {
 
 // Receives the manager's progress texts while run() waits; idle() is called
@@ -76,8 +80,12 @@ public:
 
     // With a progress object: "Setting up %i thread(s)\n" first and "Threads
     // completed\n" once the workers have ended; idle() between 200 ms slices.
-    // A job's exception is rethrown here once all workers have ended (the
-    // first one, when several fail). Throws "Cannot start worker thread: " +
+    // With `wait`, an exception of this call's job is rethrown here once all
+    // its workers have ended (the first one, when several fail); other runs'
+    // failures are never seen here. Without `wait`, a failing worker prints
+    // "[WinThreadManager] Thread %i failed: <what>\n" as it ends. A worker
+    // may also be joined by terminateThreads() (from the progress hook or
+    // another thread) meanwhile. Throws "Cannot start worker thread: " +
     // reason when the system refuses a thread; the workers of this call that
     // did start are then stopped and joined first.
     int run(int threadCount, Job job, Progress* progress = nullptr, bool wait = true) override;
@@ -110,7 +118,8 @@ private:
     static Worker*& current();
     // The calling thread's record when it is a worker of this manager.
     Worker* ownWorker() const;
-    static void workerMain(std::shared_ptr<Shared> shared, std::shared_ptr<Worker> worker, Job job);
+    static void workerMain(std::shared_ptr<Shared> shared, std::shared_ptr<Worker> worker, Job job,
+                           std::shared_ptr<zt::parallel_errors> errors);
     void requestStop(Worker& worker);
     void release(const std::shared_ptr<Worker>& worker);
 

@@ -157,6 +157,7 @@ public:
     // Layout version of the deferred data; -1 without.
     int32_t version() const { return version_; }
     const std::string& fileName() const { return fileName_; }
+    // Position of the data region's byte count (version 14 and later).
     int64_t dataPosition() const { return dataPosition_; }
     // Loads every block still on disk, whether loading is allowed or not.
     void loadAllBlocks();
@@ -201,18 +202,21 @@ public:
     // Removes the listed global blocks (given in ascending order) from their
     // lists; the later slots of each list move down.
     void removeBlocks(const std::vector<int64_t>& globals);
-    // Sum of the element counts; memory of the elements; both in parallel.
+    // Sum of the element counts (in parallel); memory of the elements (in
+    // block order, so that the float sum is the same on any team).
     int64_t elementCount() const;
     float memoryMB() const;
     // True when no block holds an element.
     bool allEmpty() const;
-    // One statistic over the non-empty blocks, from per-worker partials;
-    // false when no block holds an element.
+    // One statistic over the non-empty blocks, combined as the library
+    // thread count's workers combine it (see combineBlockStatistics) whatever
+    // team computes it; false when no block holds an element.
     bool statistic(block_statistic which, vec3f& result) const;
 
     // --- reblocking (positions only) ---
-    // The moves that bring every particle into the block of its tile, from
-    // per-worker plans merged in worker order. Particles outside every tile
+    // The moves that bring every particle into the block of its tile, each
+    // destination's in source order (block, then element) whatever the team
+    // that computed them. Particles outside every tile
     // stay where they are. Throws "Cannot reblock non-3f block array!" unless
     // the elements are vec3f.
     block_move_plan reblock(const tile_layout3& layout, int threads);

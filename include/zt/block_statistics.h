@@ -1,7 +1,9 @@
 #pragma once
-// Channel statistics (minimum, maximum, mean of block means) gathered by
-// workers over the blocks of a block array and combined afterwards.
+// Channel statistics (minimum, maximum, mean of block means) of a block
+// array: each block's own statistic, and their combination as the workers of
+// a team of a given size combine them.
 
+#include <optional>
 #include <span>
 
 #include "zt/block3.h"
@@ -9,22 +11,19 @@
 
 namespace zt {
 
-// Channel statistics from per-worker partials.
 enum class block_statistic { min, max, mean };
 
-struct statistic_partial {
-    vec3f value;         // running min / max, or the sum of block means
-    float blocks = 0.0f; // non-empty blocks seen
-    bool saw = false;
+// A block's own statistic; none for an empty block.
+std::optional<vec3f> blockStatistic(const block3_base& block, block_statistic which);
 
-    explicit statistic_partial(block_statistic which);
-    // A non-empty block's own statistic joins the partial.
-    void add(const block3_base& block, block_statistic which);
-};
-
-// Minimum and maximum over the partials that saw a block; the mean is the
-// plain average of each such worker's mean of block means. False when no
-// worker saw a block.
-bool combinePartials(std::span<const statistic_partial> partials, block_statistic which, vec3f& result);
+// The statistic from the blocks' own ones (in global block order, none for a
+// missing or empty block) as `workers` workers give it, each taking an equal
+// run of blocks in order (the first total % workers runs one block longer,
+// as a static schedule deals them): minimum and maximum over the workers
+// that saw a block; the mean is the plain average of each such worker's mean
+// of block means. The result depends on `workers` only, never on the team
+// that computed the blocks' own statistics. False when no block has one.
+bool combineBlockStatistics(std::span<const std::optional<vec3f>> perBlock, int workers, block_statistic which,
+                            vec3f& result);
 
 }  // namespace zt

@@ -122,6 +122,7 @@ public:
     bool dirty() const { return dirty_; }
     bool hasEmptyFineSlots() const { return emptyFineSlots_; }
     bool hasEmptyCoarseSlots() const { return emptyCoarseSlots_; }
+    bool hasEmptySlots() const { return emptyFineSlots_ || emptyCoarseSlots_; }
 
     // --- positions ---
     // Integer voxel coordinates of the voxel whose sample point lies at or

@@ -289,3 +289,59 @@ TEST_F(Bodies, ContextLookupFailuresAndUnboundVoxelSize) {
     EXPECT_EQ(2.0f, dx->eval(FrameTime(), 0, 0));
     EXPECT_EQ("***** CORIX ERROR: Voxel-size evaluation of unbound QEL expression\n", err.finish());
 }
+
+TEST_F(Bodies, AContextThatFailsToBindLeavesNeitherItselfNorItsBindingsOnTheBody) {
+    Body body("Water");
+    addParticles(body, {{{1, 0, 0}}});
+    ValueSection* s = body.addSection("S");
+    auto* first = static_cast<Value1f*>(
+        s->addValue(std::make_unique<Value1f>("Droplet Threshold", std::array<std::string, 1>{"posx + 1"})));
+    const auto addMissing = [&] {
+        s->addValue(std::make_unique<Value1f>("Missing", std::array<std::string, 1>{"Field.density"}));
+    };
+    const std::string missing = "QEL context error: Shape 'Field' not found.";
+    {
+        // Values added while a context is pushed are not bound to it; one
+        // that cannot bind makes the next push fail, and the values that
+        // push reached go back to the context below.
+        QelContext outer(&body, "Particle", FrameTime());
+        addMissing();
+        EXPECT_EQ(missing, messageOf([&] { QelContext inner(&body, "Particle", FrameTime()); }));
+        EXPECT_EQ(1, body.contextDepth());
+        EXPECT_EQ(&outer, first->node(0)->context());
+    }
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        EXPECT_EQ(missing, messageOf([&] { QelContext ctx(&body, "Particle", FrameTime()); }));
+        EXPECT_EQ(0, body.contextDepth());
+        EXPECT_EQ(QelContext::global(), first->node(0)->context());
+    }
+    // The hooks evaluate through a context of their own: they fail the same
+    // way instead of evaluating through a destroyed one.
+    auto* droplet =
+        static_cast<ParticleChannelDroplet*>(body.mutableParticleShape()->createChannel1f("droplet", 0.0f));
+    EXPECT_EQ(missing, messageOf([&] { droplet->updateFromBody(FrameTime(), body); }));
+    EXPECT_EQ(missing, messageOf([&] { body.valueText("Droplet Threshold", FrameTime()); }));
+    EXPECT_EQ(0, body.contextDepth());
+    EXPECT_EQ(QelContext::global(), first->node(0)->context());
+}
+
+TEST_F(Bodies, AValueThatCannotBindToTheContextBelowIsLeftWithoutOneWhenTheTopGoes) {
+    Body body("Water");
+    addParticles(body, {{{1, 0, 0}}});
+    body.addShape(new PointShape(true));  // no "density" here
+    auto* v = static_cast<Value1f*>(
+        body.addSection("S")->addValue(std::make_unique<Value1f>("Scaled", std::array<std::string, 1>{"1"})));
+    QelContext points(&body, "Point", FrameTime());
+    testsupport::CaptureStderr err;
+    {
+        QelContext particles(&body, "Particle", FrameTime());
+        v->setExpression(".density * 2", 0);
+        EXPECT_EQ(&particles, v->node(0)->context());
+    }  // popping used to throw out of the destructor
+    EXPECT_EQ("***** CORIX ERROR: Cannot bind 'Scaled' to the context below: QEL context error: Channel 'density' "
+              "not found in Point-Shape; it is left without one\n",
+              err.finish());
+    EXPECT_EQ(1, body.contextDepth());
+    EXPECT_EQ(QelContext::global(), v->node(0)->context());
+    EXPECT_EQ(0.0f, v->evaluate(FrameTime()));  // an unbound channel reads 0
+}

@@ -45,19 +45,7 @@ protected:
     // Writes the bodies (inside a started library), then converts the file.
     Call convert(const std::vector<testsupport::ParticleBodySpec>& specs,
                  const std::function<void(Cb::Body&)>& edit = [](Cb::Body&) {}) {
-        {
-            testsupport::CaptureStderr quiet;
-            Cb::begin(true);
-            std::vector<std::unique_ptr<Cb::Body>> bodies;
-            std::vector<Cb::Body*> raw;
-            for (const auto& s : specs) {
-                bodies.push_back(testsupport::makeParticleBody(s));
-                edit(*raw.emplace_back(bodies.back().get()));
-            }
-            testsupport::writeBodies(dir.file("in.ztp"), raw);
-            bodies.clear();
-            Cb::end();
-        }
+        testsupport::writeParticleFile(dir.file("in.ztp"), specs, edit);
         return convert(dir.file("in.ztp"));
     }
     // Trailing characters after a number are accepted.

@@ -9,7 +9,7 @@
 #include <tuple>
 
 #include "CaptureOutput.h"
-#include "ExportParticles.h"
+#include "GatheredExport.h"
 #include "MessageOf.h"
 #include "SceneWriter.h"
 #include "Sequence.h"

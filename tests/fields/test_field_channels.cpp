@@ -1,9 +1,11 @@
 // Field shape and field channels in memory: what the shape creates and
-// refuses, statistics, copies and the fluid-distance background rule.
+// refuses, statistics (the mean the same on any team), copies and the
+// fluid-distance background rule.
 #include <functional>
 
 #include "CaptureOutput.h"
 #include "FieldTestSupport.h"
+#include "ScopedThreads.h"
 #include "cb/fields/FieldChannel.h"
 #include "cb/fields/FieldShape.h"
 #include "cb/fields/FieldSpecialChannels.h"
@@ -89,4 +91,25 @@ TEST(FieldChannelValues, StatisticsPerComponentDeepCopiesAndTheFarFluidBackgroun
     EXPECT_EQ(100000.0f, static_cast<Cb::FieldChannelFluidDistance&>(*fluidCopy).field().background());
     EXPECT_EQ(100000.0f, fluid.field().background());
     EXPECT_EQ(1.0f, fluid.component(3, 0));
+}
+
+// The stored mean of a large field: partial sums whose rounding depends on
+// where the values are split must not split them by the team size.
+TEST(FieldChannelValues, TheMeanOfALargeFieldIsTheSameOnAnyTeam) {
+    auto layout = twoTileLayout(64);  // 2 * 64^3 fine values
+    Cb::FieldChannel1f density(0.0f);
+    density.updateLayout(*layout);
+    auto& values = density.field().fineValues();
+    for (int64_t i = 0; i < values.count(); ++i) values[i] = 1.0f;
+    // Against 2^60 a double loses ones: which ones depends on the split.
+    values[0] = 0x1p60f;
+    values[values.count() - 1] = -0x1p60f;
+    float first = 0.0f;
+    for (int team : {1, 2, 4}) {
+        SCOPED_TRACE(::testing::Message() << "team " << team);
+        testsupport::ScopedThreads scope(team);
+        const float mean = density.mean3f()[0];
+        if (team == 1) first = mean;
+        EXPECT_EQ(first, mean);
+    }
 }

@@ -1,10 +1,12 @@
 // The voxel kernels of the field hooks on small layouts, with every expected
 // value worked out by hand: skipped particles, the layered extension into
-// unreached voxels, and a particle reach larger than the layout. The hooks'
-// tests splat and measure distances on bodies.
+// unreached voxels, and a particle reach larger than the layout; and a splat
+// that gives the same bits on any team. The hooks' tests splat and measure
+// distances on bodies.
 #include <tuple>
 
 #include "FieldTestSupport.h"
+#include "ScopedThreads.h"
 #include "cb/fields/FieldKernels.h"
 
 using Cb::ParticleBlockView;
@@ -35,6 +37,36 @@ TEST(SplatKernel, SkipsParticlesWithoutAllCornersAndRefusesMisfitFields) {
     value.fineValues().resize(3);
     EXPECT_EQ("Field kernel: splat values hold 3 fine and 27 coarse values, the layout 16 and 27",
               messageOf([&] { Cb::splatParticles(layout, {&block, 1}, 1.0f, fields, weight); }));
+}
+
+// Float sums into shared voxels depend on the order the blocks come in: the
+// splat's team follows the library thread count (1 here), not the machine.
+TEST(SplatKernel, TheSameParticlesSplatTheSameBitsOnAnyTeam) {
+    zt::tile_layout3 layout(1.0f, 4);
+    layout.addTile(0, 0, 0, true);
+    constexpr int kBlocks = 64, kPerBlock = 2000;
+    const std::vector<zt::vec3f> positions(kPerBlock, zt::vec3f{1.3f, 1.6f, 1.2f});
+    std::vector<std::vector<float>> values(kBlocks);
+    std::vector<ParticleBlockView> blocks;
+    for (int b = 0; b < kBlocks; ++b) {
+        for (int k = 0; k < kPerBlock; ++k) values[size_t(b)].push_back(0.37f * float((b * 7919 + k * 104729) % 1000003));
+        blocks.push_back({positions, values[size_t(b)].data(), 1, {}});
+    }
+    std::vector<float> first;
+    // Several tries: a team whose other workers wake late may leave all
+    // blocks to one of them.
+    for (int team : {1, 2, 4, 2, 4}) {
+        SCOPED_TRACE(::testing::Message() << "team " << team);
+        testsupport::ScopedThreads scope(team);
+        auto value = sizedField(layout, 0.0f);
+        auto weight = sizedField(layout, 0.0f);
+        zt::field3<float>* fields[] = {&value};
+        Cb::splatParticles(layout, blocks, 1.0f, fields, weight);
+        std::vector<float> got(value.fineValues().begin(), value.fineValues().end());
+        got.insert(got.end(), weight.fineValues().begin(), weight.fineValues().end());
+        if (first.empty()) first = got;
+        EXPECT_TRUE(first == got) << "the splat differs from one worker's";
+    }
 }
 
 TEST(ExtensionKernel, LayersTakeTheMeanOfEarlierFaceNeighbours) {

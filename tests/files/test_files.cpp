@@ -79,6 +79,7 @@ TEST(Files, ReadFileTranslatesLineEndsLikeTextModeAndReportsFailures) {
     EXPECT_EQ("a\nb\rc\n\n\r", Cb::readFile(path));
     testsupport::writeFile(path, "");
     EXPECT_EQ("", Cb::readFile(path));
+    EXPECT_EQ("", Cb::readFile(dir.path() + "\\t.sig"));  // a separator written the other way
     // Larger than one read buffer, with a zero byte kept and a pair split across buffers.
     std::string big(200000, 'x');
     big[70000] = '\0';

@@ -35,7 +35,7 @@ if ! cmake --install "$build" --prefix "$prefix" >"$tmp/install.log" 2>&1; then
 fi
 
 # --- What went where -------------------------------------------------------
-for f in bin/ztp2txscene bin/ztp-sample "lib/libcb.so.$version" lib/cmake/Cb/CbConfig.cmake \
+for f in bin/ztp2txscene bin/ztp-sample bin/ztpinfo "lib/libcb.so.$version" lib/cmake/Cb/CbConfig.cmake \
          lib/cmake/Cb/CbConfigVersion.cmake lib/cmake/Cb/CbTargets.cmake lib/pkgconfig/cb.pc \
          share/corix/server/standard-sig/Particle-Liquid.sig share/corix/server/user-sig/README \
          share/doc/ztp2txscene/README.md; do
@@ -47,11 +47,26 @@ check "soname is libcb.so.$major" bash -c "readelf -d '$prefix/lib/libcb.so.$ver
 # Public headers are exactly include/; the library's own headers stay out.
 check "installed headers are include/ exactly" diff -r "$src/include" "$prefix/include"
 check "no internal header installed" test -z "$(find "$prefix" -name block3_detail.h -o -name QelEvalHelpers.h -o -name FieldBodyAccess.h)"
-for p in ztp2txscene ztp-sample; do
+for p in ztp2txscene ztp-sample ztpinfo; do
   check "$p runpath is \$ORIGIN/../lib" bash -c "readelf -d '$prefix/bin/$p' | grep -q 'R.*PATH.*\[\$ORIGIN/../lib\]'"
   run "$p-version" "$prefix/bin/$p" --version
   check "$p --version prints $version" test "$(code "$p-version")" = 0 -a "$(cat "$tmp/$p-version.out")" = "$p $version"
 done
+# ztp2vdb, when the build has OpenVDB.
+if [ -x "$build/ztp2vdb" ]; then
+  check "installed bin/ztp2vdb" test -x "$prefix/bin/ztp2vdb"
+  run ztp2vdb-version "$prefix/bin/ztp2vdb" --version
+  check "ztp2vdb --version prints $version" bash -c "head -n 1 '$tmp/ztp2vdb-version.out' | grep -q '^ztp2vdb $version '"
+fi
+
+# The Python module, when the build has one: installed beside the
+# interpreter's own packages, it finds libcb in the prefix.
+if ls "$build"/python/ztp.*.so >/dev/null 2>&1; then
+  module=$(find "$prefix" -name 'ztp.*.so' | head -n 1)
+  check "installed the Python module and its stubs" test -n "$module" -a -f "$(dirname "$module")/ztp.pyi"
+  check "the installed module imports and reports $version" \
+    bash -c "PYTHONPATH='$(dirname "$module")' /usr/bin/python3 -c 'import ztp; assert ztp.__version__ == \"$version\"'"
+fi
 run help "$prefix/bin/ztp2txscene" --help
 check "ztp2txscene --help: usage on standard output, exit 0" \
   bash -c "test $(code help) = 0 && grep -q '^usage: .*ztp2txscene input_file output_file plugin_name radius fps frame$' '$tmp/help.out'"
@@ -167,7 +182,7 @@ if command -v cpack >/dev/null && command -v dpkg-deb >/dev/null && command -v d
     check "package version is $version" test "$(dpkg-deb -f "$deb" Version)" = "$version"
     depends=$(dpkg-deb -f "$deb" Depends)
     check "package depends on the runtime libraries ($depends)" \
-      bash -c "for d in libc6 libgomp1 zlib1g libstdc++6 libssl; do [[ '$depends' == *\$d* ]] || exit 1; done"
+      bash -c "for d in libc6 libgomp1 zlib1g libstdc++6 libssl libdeflate; do [[ '$depends' == *\$d* ]] || exit 1; done"
     dpkg-deb -c "$deb" | awk '{print $6}' >"$tmp/deb.list"
     for f in ./usr/bin/ztp2txscene ./usr/bin/ztp-sample "./usr/lib/libcb.so.$version" ./usr/include/cb/Version.h \
              ./usr/lib/cmake/Cb/CbConfig.cmake ./usr/lib/pkgconfig/cb.pc \

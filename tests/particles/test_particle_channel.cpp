@@ -43,12 +43,6 @@ TEST(ParticleChannelValues, StatisticsOfEmptyAndTinyChannelsAndIndexedAccess) {
         addBlock<float>(two, 1, {{1, 0, 0}}, {10});
         EXPECT_EQ((vec3f{{6, 6, 6}}), two.mean3f());
     }
-    // A static schedule gives two workers blocks {0, 1, 2} and {3, 4}: (0 + 6) / 2,
-    // the same every run; no other split of these block means gives 3.
-    testsupport::ScopedThreads pair(2);
-    ParticleChannel<float> five;
-    for (int g = 0; g < 5; ++g) addBlock<float>(five, 0, {{g, 0, 0}}, {g < 3 ? 0.0f : 6.0f});
-    EXPECT_EQ((vec3f{{3, 3, 3}}), five.mean3f());
     // Particle indices name the block in their high half and the element in their low one.
     ParticleChannel<zt::vec3i> cells;
     addBlock<zt::vec3i>(cells, 0, {{0, 0, 0}}, {{{1, 2, 3}}});
@@ -58,6 +52,28 @@ TEST(ParticleChannelValues, StatisticsOfEmptyAndTinyChannelsAndIndexedAccess) {
               "Particle index 4294967298 (block 1, element 2) out of range in particle channel ''");
     EXPECT_EQ(messageOf([&] { cells.position3f(0, nullptr); }), "Invalid reference to Particle.position");
     EXPECT_EQ(messageOf([&] { cells.sample({}, nullptr, 0); }), "Particle-Channel sampling not yet implemented.");
+}
+
+// The stored mean is the mean of per-worker means of block means: it follows
+// the library thread count, never the machine's core count or team size.
+TEST(ParticleChannelValues, TheMeanFollowsTheLibraryThreadCountNotTheTeam) {
+    ParticleChannel<float> three, five;
+    for (int g = 0; g < 3; ++g) addBlock<float>(three, 0, {{g, 0, 0}}, {g == 0 ? 10.0f : 1.0f});
+    for (int g = 0; g < 5; ++g) addBlock<float>(five, 0, {{g, 0, 0}}, {g < 3 ? 0.0f : 6.0f});
+    // One worker: (10 + 1 + 1) / 3 and (6 + 6) / 5. Two take blocks {0, 1}
+    // and {2}: (5.5 + 1) / 2; and {0, 1, 2} and {3, 4}: (0 + 6) / 2.
+    const std::pair<int, std::pair<float, float>> expected[] = {{1, {4.0f, 2.4f}}, {2, {3.25f, 3.0f}}};
+    for (const auto& [library, means] : expected) {
+        testsupport::ScopedLibraryThreads count(library);
+        for (int team : {1, 2, 4}) {
+            SCOPED_TRACE(::testing::Message() << "library " << library << ", team " << team);
+            testsupport::ScopedThreads scope(team);
+            EXPECT_EQ((vec3f{{means.first, means.first, means.first}}), three.mean3f());
+            EXPECT_EQ((vec3f{{means.second, means.second, means.second}}), five.mean3f());
+            EXPECT_EQ((vec3f{{0, 0, 0}}), five.min3f());
+            EXPECT_EQ((vec3f{{10, 10, 10}}), three.max3f());
+        }
+    }
 }
 
 TEST(ParticleChannelId64, Version14ContinuesAtTheLargestStoredIdLaterOnesAtTheStoredNextId) {

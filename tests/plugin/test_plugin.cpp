@@ -1,9 +1,11 @@
 // Real plug-in libraries, built beside this test: loading one found next to
 // its signature under either name, bodies of its own class created across the
 // library boundary and let go by the converter before the code is unloaded,
-// each way a load fails, and registered code first.
+// a folder named with backslashes, each way a load fails, and registered code
+// first.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -75,6 +77,15 @@ TEST_F(Plugin, TheConverterDropsPluginBodiesBeforeTheLibraryUnloadsTheirCode) {
         written = exportParticles(in.c_str(), out.c_str(), "p", 0.1f, 24.0f, 1.0f);
     }
     EXPECT_TRUE(written);
+}
+
+TEST_F(Plugin, AFolderWrittenWithBackslashesGivesItsSignaturesAndLibrary) {
+    std::string backslashed = dir_;
+    std::replace(backslashed.begin(), backslashed.end(), '/', '\\');
+    testsupport::ScopedEnv userPath("CORIX_USER_SIG_PATH", backslashed.c_str());
+    ASSERT_EQ("(no failure)", start(CB_PLUGIN_GOOD, "Test-Plugin.so"));
+    EXPECT_NE(std::string::npos, log_.find("Compiled SIG: Test-Plugin\nCorix: Loaded user body code: Test-Plugin\n"));
+    EXPECT_TRUE(factory().hasPlugin("Test-Plugin"));
 }
 
 TEST_F(Plugin, EveryFailedLoadNamesTheFirstPathTried) {

@@ -112,8 +112,13 @@ TEST_F(Reader, DamagedRecordsKeepTheBodiesReadBefore) {
     ASSERT_EQ(2, reader->bodyCount());
     EXPECT_TRUE(reader->bodyName(0) == "a" && reader->bodyName(1) == "b");
     EXPECT_NE(std::string::npos, log.find("Corix ** WARNING ** : Corrupt ZTP: ")) << log;
+    EXPECT_EQ(0u, reader->damage().find("Corrupt ZTP: ")) << reader->damage();
+    testsupport::writeBodies(file("two.ztp"), {a.get(), b.get()});
+    EXPECT_EQ("", read(file("two.ztp"))->damage());
     ByteBuilder unknown = header(16, 1);
-    EXPECT_EQ(0, read(make("t.ztp", emptyBody(unknown, 16, "x", "No-Such-Type")))->bodyCount());
+    auto none = read(make("t.ztp", emptyBody(unknown, 16, "x", "No-Such-Type")));
+    EXPECT_EQ(0, none->bodyCount());
+    EXPECT_EQ("Corrupt ZTP: Error creating body of type 'No-Such-Type': not registered", none->damage());
     EXPECT_NE(std::string::npos,
               log.find("Corix ** WARNING ** : Corrupt ZTP: Error creating body of type 'No-Such-Type': not registered"))
         << log;

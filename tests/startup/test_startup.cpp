@@ -12,6 +12,7 @@
 #include "MessageOf.h"
 #include "cb/Log.h"
 #include "cb/factory/Factory.h"
+#include "cb/factory/Startup.h"
 #include "cb/model/ChannelRegistry.h"
 #include "cb/qel/QelContext.h"
 #include "cb/values/ValueTypes.h"
@@ -55,6 +56,24 @@ TEST(Startup, NestedBeginsReleaseOnlyAtTheOutermostEndAndBodiesNeedCorixPath) {
     EXPECT_EQ("-------", state());
     ScopedEnv empty("CORIX_PATH", "");
     EXPECT_EQ("Please set $CORIX_PATH to the Corix root directory.", messageOf([] { Cb::begin(true); }));
+    Cb::end();
+
+    // The scoped form: a failed start-up is ended before the exception leaves,
+    // stop() ends once and the scope's end does nothing more.
+    EXPECT_EQ("Please set $CORIX_PATH to the Corix root directory.",
+              messageOf([] { Cb::Session session(true); }));
+    EXPECT_EQ("-------", state());
+    {
+        Cb::Session outer(false);
+        {
+            Cb::Session inner(false);
+            EXPECT_EQ(2, Cb::startupDepth());
+        }
+        outer.stop();
+        outer.stop();
+        EXPECT_EQ(0, Cb::startupDepth());
+    }
+    EXPECT_EQ(0, Cb::startupDepth());
 }
 
 TEST(Startup, MissingDirectoriesAreOnlyReportedAndTheShippedSignaturesLoad) {

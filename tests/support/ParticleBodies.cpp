@@ -1,5 +1,7 @@
 #include "ParticleBodies.h"
 
+#include "CaptureOutput.h"
+#include "cb/factory/Startup.h"
 #include "cb/io/ZtpWriter.h"
 #include "cb/model/ParticleChannel.h"
 #include "cb/model/ParticleShape.h"
@@ -49,6 +51,21 @@ std::vector<int64_t> writeBodies(const std::string& path, const std::vector<Cb::
     }
     writer.close();
     return offsets;
+}
+
+void writeParticleFile(const std::string& path, const std::vector<ParticleBodySpec>& specs,
+                       const std::function<void(Cb::Body&)>& edit) {
+    CaptureStderr quiet;  // the missing signature folders
+    Cb::begin(true);
+    std::vector<std::unique_ptr<Cb::Body>> bodies;
+    std::vector<Cb::Body*> raw;
+    for (const auto& s : specs) {
+        bodies.push_back(makeParticleBody(s));
+        edit(*raw.emplace_back(bodies.back().get()));
+    }
+    writeBodies(path, raw);
+    bodies.clear();
+    Cb::end();
 }
 
 }  // namespace testsupport

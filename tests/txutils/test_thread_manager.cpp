@@ -150,3 +150,71 @@ TEST(ThreadManager, AWorkerThatIgnoresTheStopIsKeptOrAbandoned) {
     waitUntil([&] { return alive.expired(); });
     EXPECT_EQ(kMade + timedOut + kGone + ended(0), abandoned.finish());
 }
+
+// Whoever stops the workers while run() waits for them, each worker is joined
+// once and run() returns as usual.
+TEST(ThreadManager, TerminatingWhileRunWaitsJoinsEachWorkerOnce) {
+    struct TerminatingProgress : TxUtils::Progress {
+        WorkerThreadManager* manager = nullptr;
+        int terminations = 0;
+        void message(const std::string&) override {}
+        void idle() override {
+            if (terminations++ == 0) manager->terminateThreads(false);
+        }
+    };
+    testsupport::CaptureStderr quiet;
+    WorkerThreadManager manager;
+    const auto untilStopped = [&manager](int, int) { waitUntil([&] { return manager.stopRequested(); }); };
+    TerminatingProgress progress;
+    progress.manager = &manager;
+    EXPECT_EQ("(no failure)", testsupport::messageOf([&] { manager.run(2, untilStopped, &progress); }));
+    EXPECT_GT(progress.terminations, 0);
+    EXPECT_EQ(0, manager.workerCount());
+
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        std::thread stopper([&] {
+            waitUntil([&] { return manager.workerCount() == 2; });
+            manager.terminateThreads(false);
+        });
+        EXPECT_EQ("(no failure)", testsupport::messageOf([&] { manager.run(2, untilStopped); }));
+        stopper.join();
+        EXPECT_EQ(0, manager.workerCount());
+    }
+}
+
+TEST(ThreadManager, EachRunReportsOnlyItsOwnFailures) {
+    testsupport::CaptureStderr capture;
+    {
+        WorkerThreadManager manager;
+        std::atomic<bool> thrown{false};
+        manager.run(
+            1,
+            [&](int, int) {
+                thrown = true;
+                throw std::runtime_error("background job failed");
+            },
+            nullptr, false);
+        waitUntil([&] { return thrown.load(); });
+        // An unrelated run that waits does not inherit the failure.
+        EXPECT_EQ("(no failure)", testsupport::messageOf([&] { manager.run(2, [](int, int) {}); }));
+        manager.terminateThreads(false);
+
+        // Two waiting runs at once: the failure goes to the run whose job failed.
+        std::atomic<int> started{0};
+        const auto meet = [&] {
+            ++started;
+            waitUntil([&] { return started.load() == 4; });
+        };
+        std::string other;
+        std::thread second([&] { other = testsupport::messageOf([&] { manager.run(2, [&](int, int) { meet(); }); }); });
+        EXPECT_EQ("worker failed", testsupport::messageOf([&] {
+                      manager.run(2, [&](int index, int) {
+                          meet();
+                          if (index == 1) throw std::runtime_error("worker failed");
+                      });
+                  }));
+        second.join();
+        EXPECT_EQ("(no failure)", other);
+    }
+    EXPECT_NE(std::string::npos, capture.finish().find("[WinThreadManager] Thread 0 failed: background job failed\n"));
+}

@@ -15,6 +15,8 @@
 #include "cb/ThreadCount.h"
 #include "cb/io/ZtpReader.h"
 #include "cb/io/ZtpWriter.h"
+#include "cb/model/Body.h"
+#include "cb/model/ParticleShape.h"
 #include "cb/qel/QelContext.h"
 #include "cb/qel/QelNode.h"
 #include "cb/values/EnumGroup.h"
@@ -83,6 +85,20 @@ TEST_F(Values, EveryFailureHasItsMessageAndChangesNothing) {
     EXPECT_EQ("2", gravity->expression(1));
     EXPECT_EQ("Water", body_->name());
     EXPECT_NO_THROW(EnumGroup("Construction", {"Empty"}).checkName("Live"));
+}
+
+TEST_F(Values, ATextThatCannotBindToTheCurrentContextIsRefusedWithTheValueNameAndNothingLeaks) {
+    Body body("Water");
+    body.addShape(new ParticleShape(false));
+    auto* scale = static_cast<Value1f*>(
+        body.addSection("Main")->addValue(std::make_unique<Value1f>("Scale", std::array<std::string, 1>{"2"})));
+    QelContext ctx(&body, "Particle", FrameTime());
+    for (int attempt = 0; attempt < 2; ++attempt)  // each refused tree is freed (LeakSanitizer)
+        EXPECT_EQ("Error setting value on Water.Scale:QEL context error: Channel 'nope' not found in Particle-Shape",
+                  messageOf([&] { scale->setExpression(".nope", 0); }));
+    EXPECT_EQ("2", scale->expression(0));
+    EXPECT_EQ(&ctx, scale->node(0)->context());
+    EXPECT_EQ(2.0f, scale->evaluate(FrameTime()));
 }
 
 TEST_F(Values, LimitsComponentsEnumeratedValuesAndLegacyNames) {

@@ -2,7 +2,8 @@
 // files rewritten convert to the same scene; which shapes and channels a
 // selection writes and what it warns about; the file around the records
 // (exact header, body count patched by close, reopening and destructor,
-// directories, unopenable paths, failing bodies and streams).
+// directories, unopenable paths, failing bodies and streams); layouts with
+// empty slots written settled.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -13,12 +14,15 @@
 #include "CaptureOutput.h"
 #include "ExportParticles.h"
 #include "MessageOf.h"
+#include "ParticleBodies.h"
 #include "ScopedThreads.h"
 #include "WriterTestSupport.h"
+#include "cb/encoding/LayoutRecord.h"
 #include "cb/io/ZtpWriter.h"
 #include "cb/model/MeshShapes.h"
 #include "cb/model/ParticleShape.h"
 #include "cb/model/PointShape.h"
+#include "zt/tile_layout3.h"
 
 using namespace Cb;
 using testsupport::messageOf;
@@ -76,10 +80,6 @@ protected:
 }  // namespace
 
 TEST_F(WriterTest, EverythingComesBackEqualAndWritesTheSameBytesAgain) {
-    // A particle channel's stored mean is the mean of per-worker means, which
-    // depends on how the blocks fell to the workers: one worker makes it
-    // repeatable.
-    testsupport::ScopedThreads one(1);
     auto body = writertest::makeRichBody("Everything");
     std::vector<uint8_t> bytes[2];
     for (bool compress : {true, false}) {
@@ -95,6 +95,31 @@ TEST_F(WriterTest, EverythingComesBackEqualAndWritesTheSameBytesAgain) {
     }
     // Compression is what makes the two files differ.
     EXPECT_LT(bytes[true].size(), bytes[false].size());
+}
+
+// The stored statistics combine per-worker partials: their bytes depend on
+// how many workers there are, which is the library's count, not the team's.
+TEST_F(WriterTest, TheSameBodyWritesTheSameBytesOnAnyTeam) {
+    auto body = testsupport::makeParticleBody({"Teams", {{{1, 1, 1}}, {{2, 2, 2}}, {{3, 3, 3}}}});
+    // Particles in the coarse blocks of an early and of the last slot, so
+    // that the blocks holding particles fall to different workers.
+    auto& blocks = body->mutableParticleShape()->positions()->blocks();
+    for (const int64_t slot : {int64_t(5), blocks.listCount(1) - 1}) {
+        auto* b = blocks.typedBlock(1, slot);
+        const zt::vec3i t = b->coord();
+        for (int e = 0; e < 4; ++e)
+            b->append(zt::vec3f{{9.0f * float(t[0]) + 0.5f * float(e), 9.0f * float(t[1]) + 1, 9.0f * float(t[2]) + 2}});
+    }
+    body->mutableParticleShape()->syncChannels();
+    std::vector<uint8_t> first;
+    for (int team : {1, 2, 4}) {
+        SCOPED_TRACE(::testing::Message() << "team " << team);
+        testsupport::ScopedThreads scope(team);
+        write(file("team.ztp"), {body.get()});
+        const std::vector<uint8_t> bytes = testsupport::readBytes(file("team.ztp"));
+        if (first.empty()) first = bytes;
+        EXPECT_TRUE(first == bytes) << "the file differs from the one written by one thread";
+    }
 }
 
 TEST_F(WriterTest, SampleFilesReadAndWrittenAgainConvertIdentically) {
@@ -161,6 +186,51 @@ TEST_F(Selection, NamesThatMatchNothingOrCannotBeWrittenAreReported) {
                   {{"Particle", all}, {"Point", points}});
 }
 
+TEST_F(WriterTest, ALayoutWithEmptySlotsComesBackWithEveryBlockOnTheTileOfItsSlot) {
+    auto body = testsupport::makeParticleBody({"Holes", {{{1, 1, 1}}, {{2, 1, 1}}}});
+    zt::tile_layout3& layout = body->mutableLayout();
+    auto* shape = body->mutableParticleShape();
+    // Promoting a coarse tile empties its coarse slot; an empty fine slot
+    // joins it, and every coarse block gets a particle of its own tile.
+    layout.addTile(1, 0, 0, false);
+    layout.updateNeighbours(true);
+    layout.appendEmptyFineSlot();
+    shape->updateLayout(layout);
+    auto& blocks = shape->positions()->blocks();
+    for (int64_t s = 1; s < blocks.listCount(1); ++s)
+        if (auto* b = blocks.typedBlock(1, s)) {
+            const zt::vec3i t = b->coord();
+            b->append(zt::vec3f{{9.0f * float(t[0]) + 0.5f, 9.0f * float(t[1]) + 0.5f, 9.0f * float(t[2]) + 0.5f}});
+        }
+    shape->syncChannels();
+    ASSERT_TRUE(layout.hasEmptyFineSlots() && layout.hasEmptyCoarseSlots());
+    EXPECT_EQ("Cannot write a tile layout with empty slots: settle it first", messageOf([&] {
+                  ZtpWriter writer;
+                  writer.open(file("layout.ztp"));
+                  writeLayoutRecord(writer.stream(), layout);
+              }));
+
+    EXPECT_EQ("", write(file("holes.ztp"), {body.get()}));
+    EXPECT_FALSE(body->layout().hasEmptySlots());  // writing settled it
+    auto reader = read(file("holes.ztp"));
+    ASSERT_EQ(1, reader->bodyCount());
+    Body& back = *reader->storedBody(0);
+    EXPECT_EQ(describe(*body), describe(back));
+    const zt::tile_layout3& got = back.layout();
+    EXPECT_EQ(2, got.fineCount());
+    EXPECT_EQ(35, got.coarseCount());  // slot 0, 25 left around (0,0,0), 9 more around (1,0,0)
+    auto& gotBlocks = static_cast<ParticleShape*>(back.mutableShape("Particle"))->positions()->blocks();
+    for (int list = 0; list < 2; ++list) {
+        ASSERT_EQ(list ? got.coarseCount() : got.fineCount(), gotBlocks.listCount(list));
+        for (int64_t s = list; s < gotBlocks.listCount(list); ++s) {
+            const zt::tile3* tile = list ? got.coarseTile(s) : got.fineTile(s);
+            ASSERT_TRUE(tile && gotBlocks.typedBlock(list, s)) << "list " << list << " slot " << s;
+            EXPECT_EQ(tile->coord(), gotBlocks.typedBlock(list, s)->coord()) << "list " << list << " slot " << s;
+            EXPECT_EQ(list ? 1 : (s ? 0 : 2), gotBlocks.typedBlock(list, s)->count()) << "list " << list << " slot " << s;
+        }
+    }
+}
+
 TEST_F(WriterTest, HeaderCountPatchedByCloseReopeningAndDestructorFoldersAndUnopenablePaths) {
     auto c = writertest::makePlainBody("c"), a = writertest::makePlainBody("a");
     Body bare("b");  // no tiles, no values, and a master shape with no points
@@ -213,6 +283,21 @@ TEST_F(WriterTest, BodyFailingPartWayLeavesNoHalfRecord) {
     auto reader = read(file("out.ztp"));
     ASSERT_EQ(2, reader->bodyCount());
     for (int k = 0; k < 2; ++k) EXPECT_EQ(describe(k ? *last : *first), describe(*reader->storedBody(k)));
+
+    // With no body after the failing one, the file still ends with the last
+    // record it counts.
+    int64_t counted = 0;
+    {
+        testsupport::CaptureStderr quiet;
+        ZtpWriter writer;
+        writer.open(file("cut.ztp"));
+        writer.writeBody(*first, "*.*", true);
+        counted = writer.tell();
+        EXPECT_NE("(no failure)", messageOf([&] { writer.writeBody(*source->storedBody(0), "*.*", false); }));
+        EXPECT_EQ(counted, writer.tell());
+    }
+    EXPECT_EQ(counted, int64_t(testsupport::readBytes(file("cut.ztp")).size()));
+    ASSERT_EQ(1, read(file("cut.ztp"))->bodyCount());
 }
 
 TEST_F(WriterTest, FullDeviceFailsInsteadOfReportingSuccess) {

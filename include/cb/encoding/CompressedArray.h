@@ -38,6 +38,12 @@ template <class T>
 constexpr bool kChunkedElement = sizeof(T) == 4 || sizeof(T) == 8 || sizeof(T) == 12 || sizeof(T) == 16;
 }  // namespace detail
 
+// The mark and element count of a chunked compressed array, read without
+// its elements; the stream stands after them. The head tells the bytes of a
+// raw array only. Failures: "Error reading compressed array", "Error reading
+// compressed array size" (also for raw elements past the end of the file).
+StoredArrayHead readCompressedArrayHead(ZtpInput& in, size_t elementSize);
+
 // Failures: "Error writing compressed array size", "Error writing compressed
 // array mark", the plain array and compression failures.
 template <class T>

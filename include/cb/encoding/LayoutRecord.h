@@ -21,7 +21,9 @@ namespace Cb {
 class ZtpInput;
 class ZtpOutput;
 
-// The layout must have been settled (no empty slots).
+// The layout must have been settled (no empty slots): an empty slot would be
+// written as (0, 0, 0), which reads back as no slot at all. Throws "Cannot
+// write a tile layout with empty slots: settle it first".
 void writeLayoutRecord(ZtpOutput& out, const zt::tile_layout3& layout);
 // A new layout: fine tiles added in order, coarse tiles after slot 0, then
 // the neighbour tables completed.

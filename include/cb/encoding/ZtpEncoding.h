@@ -70,6 +70,19 @@ void writeArray(const zt::array1<T>& array, ZtpOutput& out) {
 inline void readByteArray(zt::array1<uint8_t>& bytes, ZtpInput& in) { readArray(bytes, in); }
 inline void writeByteArray(const zt::array1<uint8_t>& bytes, ZtpOutput& out) { writeArray(bytes, out); }
 
+// What the head of a stored array says, read without its elements (for
+// inspection).
+struct StoredArrayHead {
+    int64_t count = 0;        // elements
+    bool compressed = false;  // zlib data follow the head (raw elements otherwise)
+    int64_t bytes = -1;       // the whole array in the file, head included; -1 when the head does not tell
+};
+
+// The head of a legacy array; the stream stands after it, before the data.
+// Failure: "Error reading ztp array", also when the data it announces run
+// past the end of the file.
+StoredArrayHead readLegacyArrayHead(ZtpInput& in, size_t elementSize);
+
 // Compressed legacy arrays are inflated here, in one piece. Failures: "Error
 // reading ztp array"; the zlib failures of decompressBuffer.
 template <class T>

@@ -1,6 +1,8 @@
 #pragma once
 // The file-system and environment utilities of signature and plug-in loading.
 // Nothing else in the library talks to the directory or environment calls.
+// Every path they (and SharedLibrary::open) hand to the system goes through
+// toNativePath first, so a folder written with "\" works wherever it is used.
 
 #include <string>
 #include <vector>
@@ -24,11 +26,11 @@ std::string corixRoot();
 // gives what was collected.
 std::vector<std::string> listDirectory(const std::string& dir);
 
-// The whole regular file as text. Line ends "\r\n" become "\n", as text-mode
-// reading does, so the result may be shorter than the file. A file whose
-// status cannot be read, that cannot be opened or read, throws "Error loading
-// file " + path + ": " + the system's text (for a directory "Is a directory",
-// for a device or pipe "Invalid argument").
+// The whole regular file (its path made native) as text. Line ends "\r\n"
+// become "\n", as text-mode reading does, so the result may be shorter than
+// the file. A file whose status cannot be read, that cannot be opened or read,
+// throws "Error loading file " + native path + ": " + the system's text (for
+// a directory "Is a directory", for a device or pipe "Invalid argument").
 std::string readFile(const std::string& path);
 
 // Every "\" becomes "/".

@@ -15,7 +15,7 @@ public:
     SharedLibrary(const SharedLibrary&) = delete;
     SharedLibrary& operator=(const SharedLibrary&) = delete;
 
-    // Loads `path` with every symbol resolved now and none exported to later
+    // Loads `path` (made native, see toNativePath) with every symbol resolved now and none exported to later
     // loads. Returns an empty object when the library cannot be loaded.
     static SharedLibrary open(const std::string& path);
 

@@ -21,6 +21,23 @@ void begin(bool withBodies);
 // throws. An end() without a begin() is ignored.
 void end();
 
+// The library for the length of a scope: begin() on construction, end() on
+// destruction or stop(), whichever comes first. A start-up that throws
+// part-way is ended before the error passes on. Bodies made by plug-in code
+// must be gone before the session ends, which unloads that code.
+class Session {
+public:
+    explicit Session(bool withBodies = true);
+    ~Session() { stop(); }
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    void stop() noexcept;
+
+private:
+    bool started_ = false;
+};
+
 // The nesting count: 0 when the library is not started.
 int startupDepth();
 

@@ -122,6 +122,11 @@ public:
     // The file the values come from; null for channels not read from one.
     const std::string* fileName() const { return file_.get(); }
     uint32_t fileVersion() const { return fileVersion_; }
+    // Per component field, where its stored fine values begin (a chunked
+    // compressed array) and where its values record ends; empty for a
+    // channel not read from a file.
+    const std::vector<int64_t>& valuePositions() const { return valuePositions_; }
+    const std::vector<int64_t>& endPositions() const { return endPositions_; }
 
     int32_t updateMode() const { return updateMode_; }
     void setUpdateMode(int32_t mode) { updateMode_ = mode; }

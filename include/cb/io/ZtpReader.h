@@ -52,6 +52,14 @@ public:
     // The open file; throws when there is none.
     ZtpInput& stream();
 
+    // The body count of the file's header (0 before a header is read); it
+    // exceeds the bodies read when a damaged record ended the reading or
+    // the pattern left bodies out.
+    int32_t headerBodyCount() const { return headerBodyCount_; }
+    // The warning text that ended the reading ("Corrupt ZTP: <reason>"), empty
+    // when every body record was read.
+    const String& damage() const { return damage_; }
+
     int64_t tell() { return stream().tell(); }
     void seek(int64_t offset) { stream().seek(offset); }
     int64_t fileSize() { return stream().size(); }
@@ -64,6 +72,8 @@ private:
     void readBodyRecord(Body& body, const String& storedSignature);
 
     ZtpInput stream_;
+    int32_t headerBodyCount_ = 0;
+    String damage_;
 };
 
 }  // namespace Cb

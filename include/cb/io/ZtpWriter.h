@@ -23,8 +23,9 @@ public:
     // "Ztp::Writer(<file>) failed: Cannot open file for writing.".
     void open(const String& fileName) override;
     // The body's record (see Body::write); counts it for the header. When
-    // the body fails part-way the error passes on, the body is not counted
-    // and the next record starts where this one would have.
+    // the body fails part-way the error passes on, the body is not counted,
+    // the file is cut back to where its record began and the next record
+    // starts there.
     void writeBody(Body& body, const String& selection, bool compress) override;
     int32_t bodiesWritten() const { return bodiesWritten_; }
 
@@ -46,6 +47,9 @@ public:
     void seek(int64_t offset) { stream().seek(offset); }
 
 private:
+    // Ends a regular file at `end`, best effort (the position is kept).
+    void cutAt(int64_t end) noexcept;
+
     ZtpOutput stream_;
     int64_t countPosition_ = -1;
     int32_t bodiesWritten_ = 0;

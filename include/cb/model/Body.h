@@ -63,7 +63,9 @@ public:
     // hook, sections, tile layout, then the selected shapes in name order.
     // A selected channel whose type no reader can create by name (a
     // "buffer::int64" channel) is left out with the warning "Skipping channel
-    // '<kind>.<name>': type '<type>' cannot be read back from <file>".
+    // '<kind>.<name>': type '<type>' cannot be read back from <file>". A
+    // layout with empty slots is settled first (with the particle and field
+    // blocks), so that slots may move.
     virtual void write(ZtpWriter& writer, const std::string& selection, bool compress);
     virtual void writeHook(ZtpWriter& writer);
     virtual void readHook(ZtpReader& reader);
@@ -151,6 +153,9 @@ private:
     // Notes empty slots, settles the layout, and lets the shapes follow it
     // again when slots were compacted away.
     void settleLayout();
+    // When the layout has empty slots: brings the particle and field shapes
+    // in step with it, compacts their blocks and settles it.
+    void settleForWriting();
     void setMotionTypeUnsolved();
 
     float transform_[16];

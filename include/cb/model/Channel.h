@@ -50,8 +50,8 @@ enum TypeCode : int {
 class Channel {
 public:
     Channel() = default;
-    // Copies the stored count and statistics; the suppression flag becomes 0
-    // and the name goes through setName.
+    // Copies the stored count, statistics and record span; the suppression
+    // flag becomes 0 and the name goes through setName.
     Channel(const Channel& other);
     Channel& operator=(const Channel&) = delete;
 
@@ -104,6 +104,17 @@ public:
     const zt::vec3f& storedMean() const { return mean_; }
     // Set by readChannel from the file's header record.
     void setStoredStatistics(uint64_t count, const zt::vec3f& min, const zt::vec3f& max, const zt::vec3f& mean);
+    // Where the channel's record lay in the file it was read from: its
+    // start (the type name), where the class's own data begin (after the
+    // common header), and its length; -1 for a channel not read from a file.
+    int64_t recordOffset() const { return recordOffset_; }
+    int64_t recordDataOffset() const { return recordDataOffset_; }
+    int64_t recordBytes() const { return recordBytes_; }
+    void setRecordSpan(int64_t offset, int64_t dataOffset, int64_t bytes) {
+        recordOffset_ = offset;
+        recordDataOffset_ = dataOffset;
+        recordBytes_ = bytes;
+    }
 
 protected:
     // Refreshes the stored count and statistics and writes the header record.
@@ -116,6 +127,9 @@ private:
     zt::vec3f min_{};
     zt::vec3f max_{};
     zt::vec3f mean_{};
+    int64_t recordOffset_ = -1;
+    int64_t recordDataOffset_ = -1;
+    int64_t recordBytes_ = -1;
 };
 
 }  // namespace Cb

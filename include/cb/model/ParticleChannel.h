@@ -62,6 +62,8 @@ public:
     const zt::block3_array_base& storage() const;
     // The storage as it is, nothing loaded (for inspection).
     const zt::block3_array_base& rawStorage() const { return *storage_; }
+    // The same for walking the blocks one at a time (block, releaseBlock).
+    zt::block3_array_base& rawStorage() { return *storage_; }
     // Sets the loading-allowed flag from the suppression flag and completes
     // deferred loading.
     void makeResident() const;

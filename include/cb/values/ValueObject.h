@@ -55,10 +55,15 @@ public:
     int enumGroupCount() const { return int(groups_.size()); }
     EnumGroup* enumGroupAt(int i) const { return groups_[size_t(i)].get(); }
 
-    // Pushes the context (when push) and binds every value to it.
+    // Pushes the context (when push) and binds every value to it. When a
+    // value fails to bind to a pushed context, the context is popped and the
+    // values bound to it are bound again to the one below before the error
+    // is rethrown: nothing keeps the failed context.
     void pushContext(QelContext* context, bool push);
     // Pops (when pop and not empty), then binds every value to the new top or
-    // to the global context.
+    // to the global context; never throws: a value that cannot bind to the
+    // new top is bound to the global context and logged ("Cannot bind
+    // '<name>' to the context below: <reason>; it is left without one").
     void popContext(bool pop);
     QelContext* currentContext() const;
     int contextDepth() const { return int(contexts_.size()); }
@@ -70,6 +75,11 @@ public:
 private:
     ValueSection* insertSection(std::unique_ptr<ValueSection> section);
     void bindAll(QelContext* context);
+    // Binds the first count values to the context; those that fail (logged
+    // with `report`) to the global context instead.
+    void rebindFirst(int count, QelContext* context, bool report) noexcept;
+    // The innermost context, or the global one.
+    QelContext* topContext() const;
     ValueBase* findValue(const std::string& name) const;
 
     std::vector<std::unique_ptr<EnumGroup>> groups_;

@@ -1,0 +1,117 @@
+#include "VdbFile.h"
+
+#include <fcntl.h>
+#include <openvdb/io/Archive.h>
+#include <openvdb/io/GridDescriptor.h>
+#include <openvdb/io/io.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+#include "zt/cat.h"
+#include "zt/ztx.h"
+
+namespace {
+
+// A fresh, unique file beside `target`, readable as a plain new file would be
+// (mkstemp makes it private).
+std::string createTemporaryBeside(const std::string& target) {
+    const std::filesystem::path path(target);
+    const std::filesystem::path folder = path.parent_path();
+    std::string pattern = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
+    const int fd = mkstemp(pattern.data());
+    if (fd < 0) throw ztx::base(zt::cat("Cannot create ", target, ": ", std::strerror(errno)));
+    const mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd, 0666 & ~mask);
+    close(fd);
+    return pattern;
+}
+
+}  // namespace
+
+// The protected writing half of OpenVDB's archive, driven one grid at a time.
+class VdbFileWriter::Archive : public openvdb::io::Archive {
+public:
+    Archive(const std::string& path, const openvdb::MetaMap& metadata)
+        : out_(path, std::ios::binary | std::ios::trunc) {
+        openvdb::io::setDataCompression(out_, compression());
+        openvdb::io::setWriteGridStatsMetadata(out_, isGridStatsMetadataEnabled());
+        writeHeader(out_, /*seekable=*/true);
+        metadata.writeMeta(out_);
+        countAt_ = out_.tellp();
+        const int32_t none = 0;
+        out_.write(reinterpret_cast<const char*>(&none), sizeof none);
+    }
+
+    void writeOne(const std::string& uniqueName, const openvdb::GridBase::ConstPtr& grid) {
+        openvdb::io::GridDescriptor descriptor(uniqueName, grid->type(), grid->saveFloatAsHalf());
+        writeGrid(descriptor, grid, out_, /*seekable=*/true);
+        // Some compression choices are per grid: back to the file's own.
+        openvdb::io::setDataCompression(out_, compression());
+        ++count_;
+    }
+
+    void finish() {
+        const std::streampos end = out_.tellp();
+        out_.seekp(countAt_);
+        out_.write(reinterpret_cast<const char*>(&count_), sizeof count_);
+        out_.seekp(end);
+        out_.flush();
+        out_.close();
+    }
+
+    bool good() const { return !out_.fail(); }
+    int32_t count() const { return count_; }
+
+private:
+    std::ofstream out_;
+    std::streampos countAt_;
+    int32_t count_ = 0;
+};
+
+VdbFileWriter::VdbFileWriter(const std::string& target, const openvdb::MetaMap& metadata)
+    : target_(target), temporary_(createTemporaryBeside(target)) {
+    try {
+        archive_ = std::make_unique<Archive>(temporary_, metadata);
+        if (!archive_->good()) throw ztx::base(zt::cat("Cannot create ", target_));
+    } catch (...) {
+        std::remove(temporary_.c_str());
+        throw;
+    }
+}
+
+VdbFileWriter::~VdbFileWriter() {
+    if (!committed_) {
+        archive_.reset();
+        std::remove(temporary_.c_str());
+    }
+}
+
+int VdbFileWriter::gridCount() const { return archive_->count(); }
+
+void VdbFileWriter::write(const openvdb::GridBase::ConstPtr& grid) {
+    if (committed_) throw ztx::base("VdbFileWriter: write after commit");
+    const std::string& name = grid->getName();
+    std::string unique = name;
+    for (int n = 1; names_.count(unique); ++n) unique = openvdb::io::GridDescriptor::addSuffix(name, n);
+    names_.insert(unique);
+    archive_->writeOne(unique, grid);
+    if (!archive_->good()) throw ztx::base(zt::cat("Cannot write ", target_));
+}
+
+void VdbFileWriter::commit() {
+    if (committed_) return;
+    archive_->finish();
+    if (!archive_->good()) throw ztx::base(zt::cat("Cannot write ", target_));
+    std::error_code ec;
+    std::filesystem::rename(temporary_, target_, ec);
+    if (ec) throw ztx::base(zt::cat("Cannot write ", target_, ": ", ec.message()));
+    committed_ = true;
+}

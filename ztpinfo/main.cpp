@@ -1,0 +1,3 @@
+#include "InfoCommand.h"
+
+int main(int argc, char** argv) { return ztpinfo::runInfo(argc, argv); }
