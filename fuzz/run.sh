@@ -55,7 +55,7 @@ for h in "${harnesses[@]}"; do
       -max_total_time="$seconds" -max_len=16384 -rss_limit_mb=2048 -malloc_limit_mb=2048 -timeout=25 -detect_leaks=1 \
       -close_fd_mask=3 -print_final_stats=1 -artifact_prefix="$build/fuzz/findings/$h-" ${FUZZ_FLAGS:-} \
       >"$log" 2>&1 || status=$?
-  grep -E "^#[0-9]+ +(INITED|DONE)|^stat::number_of_executed_units|^Done" "$log" || true
+  grep -E "^#[0-9]+[[:space:]]+(INITED|DONE)|^stat::number_of_executed_units|^Done" "$log" || true
   if [ "$status" -eq 0 ]; then
     passed=$((passed + 1))
   else
