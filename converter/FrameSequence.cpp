@@ -7,12 +7,15 @@
 #include <chrono>
 #include <climits>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -253,8 +256,9 @@ void SequenceRun::work(int threads) {
         try {
             outcome = convert(index, threads);
         } catch (const std::exception& e) {  // names or messages that could not be made
+            outcome = FrameOutcome();
             outcome.frame = settings_.range.frame(index);
-            outcome.kind = FrameOutcome::Kind::Failed;
+            outcome.input = settings_.input.text();
             outcome.summary.failure = e.what();
         }
         std::lock_guard<std::mutex> lock(mutex_);
