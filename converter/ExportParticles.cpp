@@ -1,5 +1,7 @@
 #include "ExportParticles.h"
 
+#include <omp.h>
+
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -7,14 +9,45 @@
 #include "LibrarySession.h"
 #include "SceneWriter.h"
 #include "StreamExport.h"
+#include "cb/Log.h"
 #include "cb/io/ZtpReader.h"
+
+namespace {
+
+// Keeps a failure's message, without its line end, for the caller.
+void keepFailure(ExportSummary* summary, const std::string& message) {
+    if (!summary) return;
+    summary->failure = message;
+    while (!summary->failure.empty() && summary->failure.back() == '\n') summary->failure.pop_back();
+}
+
+thread_local const DiagnosticCapture::Sink* t_messageSink = nullptr;
+
+}  // namespace
+
+struct DiagnosticCapture::State {
+    Sink sink;
+    const Sink* outer;
+    Cb::ThreadLogRedirect log;
+    explicit State(Sink s) : sink(std::move(s)), outer(t_messageSink), log(sink) {}
+};
+
+DiagnosticCapture::DiagnosticCapture(Sink sink) : state_(std::make_unique<State>(std::move(sink))) {
+    t_messageSink = &state_->sink;
+}
+
+DiagnosticCapture::~DiagnosticCapture() { t_messageSink = state_->outer; }
+
+void exportMessage(const std::string& text) {
+    if (t_messageSink)
+        (*t_messageSink)(text);
+    else
+        std::fputs(text.c_str(), stderr);
+}
 
 void reportFailure(ExportSummary* summary, const std::string& message) {
     std::fputs(message.c_str(), stderr);
-    if (summary) {
-        summary->failure = message;
-        while (!summary->failure.empty() && summary->failure.back() == '\n') summary->failure.pop_back();
-    }
+    keepFailure(summary, message);
 }
 
 void printSummary(int64_t particles, const BoundingBox& box) {
@@ -42,32 +75,60 @@ bool exportParticles(const char* inputPath, const char* outputPath, const char* 
     return exportParticles(ExportRequest{inputPath, outputPath, pluginName, radius, fps, frame, true});
 }
 
+namespace {
+
+// The conversion itself, in a started library; failures come back as messages.
+StreamResult convert(const ExportRequest& request) {
+    try {
+        Cb::ZtpReader reader(request.inputPath, "*", "Body");
+        // A body's thread-count value set the team while the records were read.
+        if (request.threads > 0) omp_set_num_threads(request.threads);
+        StreamResult result = streamExport(reader, request);
+        // The reader and its bodies go before the library stops: bodies
+        // made by plug-in code need that code until they are gone.
+        reader.close();
+        return result;
+    } catch (const std::exception& e) {
+        StreamResult result;
+        result.message = std::string("Unhandled exception: ") + e.what() + "\n";
+        return result;
+    }
+}
+
+bool finish(const ExportRequest& request, const StreamResult& result, ExportSummary* summary) {
+    if (!result.ok) {
+        if (result.message.empty()) {
+            if (summary) summary->failure = "Can't write to the output file";
+        } else if (request.printFailure) {
+            reportFailure(summary, result.message);
+        } else {
+            keepFailure(summary, result.message);
+        }
+        return false;
+    }
+    if (summary) summarize(*summary, result.particles, result.box);
+    if (request.printSummary) printSummary(result.particles, result.box);
+    return true;
+}
+
+}  // namespace
+
 bool exportParticles(const ExportRequest& request, ExportSummary* summary) {
     if (summary) *summary = ExportSummary();
     StreamResult result;
     try {
         LibrarySession library;
-        {
-            Cb::ZtpReader reader(request.inputPath, "*", "Body");
-            result = streamExport(reader, request);
-            // The reader and its bodies go before the library stops: bodies
-            // made by plug-in code need that code until they are gone.
-            reader.close();
-        }
+        result = convert(request);
         library.stop();
     } catch (const std::exception& e) {
         result = StreamResult();
         result.message = std::string("Unhandled exception: ") + e.what() + "\n";
     }
     // Messages come after the library stopped, as when writing followed reading.
-    if (!result.ok) {
-        if (!result.message.empty())
-            reportFailure(summary, result.message);
-        else if (summary)
-            summary->failure = "Can't write to the output file";
-        return false;
-    }
-    if (summary) summarize(*summary, result.particles, result.box);
-    if (request.printSummary) printSummary(result.particles, result.box);
-    return true;
+    return finish(request, result, summary);
+}
+
+bool exportInStartedLibrary(const ExportRequest& request, ExportSummary* summary) {
+    if (summary) *summary = ExportSummary();
+    return finish(request, convert(request), summary);
 }

@@ -8,16 +8,36 @@
 #include <cstdlib>
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace {
 
+// The umask as the kernel reports it, without changing it; false where it
+// does not (before Linux 4.7).
+bool reportedUmask(mode_t& mask) {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("Umask:", 0) != 0) continue;
+        char* end = nullptr;
+        const unsigned long value = std::strtoul(line.c_str() + 6, &end, 8);
+        if (end == line.c_str() + 6 || value > 0777) return false;
+        mask = mode_t(value);
+        return true;
+    }
+    return false;
+}
+
 // The process's umask, read once: new files get 0666 less it, as fopen gives them.
+// Setting it to read it back would, for a moment, let files that other threads
+// create meanwhile skip it: that is only the fallback.
 mode_t processUmask() {
     static mode_t mask = 0;
     static std::once_flag once;
     std::call_once(once, [] {
+        if (reportedUmask(mask)) return;
         mask = ::umask(0);
         ::umask(mask);
     });

@@ -143,7 +143,7 @@ Channels findChannels(const Cb::ParticleShape& shape, bool print) {
             else if (name == "velocity")
                 found.velocity = c;
         } catch (const std::exception& e) {
-            if (print) std::fprintf(stderr, "skipping channel(%d): %s", c + 1, e.what());
+            if (print) exportMessage(zt::cat("skipping channel(", c + 1, "): ", e.what()));
         }
     }
     return found;
@@ -366,7 +366,7 @@ std::optional<Failure> Exporter::exportBody(const Cb::Body& body, const BodyCoun
     const Cb::ParticleShape& shape = *body.particleShape();
     const Channels channels = findChannels(shape, true);
     if (channels.position < 0) {
-        std::fputs("No position for this body, skipping", stderr);
+        exportMessage("No position for this body, skipping");
         return known;
     }
     const int64_t blocks = body.layout().fineCount();

@@ -12,6 +12,8 @@ std::string verbosity = "NORMAL";
 
 namespace {
 
+thread_local ThreadLogRedirect* t_redirect = nullptr;
+
 std::mutex& logFileMutex() {
     static std::mutex m;
     return m;
@@ -26,8 +28,10 @@ void emit(const char* prefix, const std::string& msg) {
     std::ostringstream line;
     line << prefix << msg << '\n';
     const std::string text = line.str();
-    std::cerr.write(text.data(), std::streamsize(text.size()));
-    std::cerr.flush();
+    if (!t_redirect || !ThreadLogRedirect::deliver(text.substr(0, text.size() - 1))) {
+        std::cerr.write(text.data(), std::streamsize(text.size()));
+        std::cerr.flush();
+    }
     std::lock_guard<std::mutex> lock(logFileMutex());
     if (auto& file = logStream()) {
         file->write(text.data(), std::streamsize(text.size()));
@@ -36,6 +40,20 @@ void emit(const char* prefix, const std::string& msg) {
 }
 
 }  // namespace
+
+ThreadLogRedirect::ThreadLogRedirect(Sink sink) : sink_(std::move(sink)), outer_(t_redirect) { t_redirect = this; }
+
+ThreadLogRedirect::~ThreadLogRedirect() { t_redirect = outer_; }
+
+bool ThreadLogRedirect::deliver(const std::string& line) {
+    if (!t_redirect) return false;
+    // A sink that throws loses its line rather than the caller's work.
+    try {
+        t_redirect->sink_(line);
+    } catch (...) {
+    }
+    return true;
+}
 
 bool verbose() { return verbosity == "VERBOSE"; }
 

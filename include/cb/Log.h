@@ -3,13 +3,15 @@
 // composed whole and written with one write so worker threads never
 // interleave inside a line.
 
+#include <functional>
 #include <iosfwd>
 #include <string>
 
 namespace Cb {
 
 // "SILENT", "QUIET", "NORMAL" (the default) or "VERBOSE"; other values act as
-// "NORMAL". Compared exactly, case included.
+// "NORMAL". Compared exactly, case included. Every log call reads it: set it
+// while no other thread uses the library.
 extern std::string verbosity;
 
 void logInfo(const std::string& msg);     // "Corix: "; not at SILENT or QUIET
@@ -18,6 +20,28 @@ void logError(const std::string& msg);    // "***** CORIX ERROR: "; always
 
 // True when verbosity is exactly "VERBOSE" (callers guard their detailed reports).
 bool verbose();
+
+// While it lives, the log lines of the thread that made it go to `sink` (each
+// line whole, prefix included, without its line end) instead of standard
+// error; the log file still gets them. Other threads, the workers of an
+// OpenMP team included, keep writing to standard error. Redirections nest,
+// the innermost receiving; each must end on the thread that made it.
+class ThreadLogRedirect {
+public:
+    using Sink = std::function<void(const std::string& line)>;
+    explicit ThreadLogRedirect(Sink sink);
+    ~ThreadLogRedirect();
+    ThreadLogRedirect(const ThreadLogRedirect&) = delete;
+    ThreadLogRedirect& operator=(const ThreadLogRedirect&) = delete;
+
+    // The log channel's side: hands a line to the calling thread's innermost
+    // redirection; false when there is none.
+    static bool deliver(const std::string& line);
+
+private:
+    Sink sink_;
+    ThreadLogRedirect* outer_;
+};
 
 // The optional library log file. Absent by default; when present every log
 // line is copied to it, and the memory reports write only to it.

@@ -7,7 +7,7 @@
 #include <functional>
 
 #include "CaptureOutput.h"
-#include "Converter.h"
+#include "ConverterCall.h"
 #include "ExportParticles.h"
 #include "ParticleBodies.h"
 #include "SceneWriter.h"
@@ -24,18 +24,11 @@ struct Call {
     std::string out, err, text;  // text: the output file (argument 2) when written
 };
 
+// args[0] is the program name.
 Call run(std::vector<std::string> args) {
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
     if (args.size() > 2) std::remove(args[2].c_str());
-    Call c;
-    {
-        testsupport::CaptureStderr err;
-        testsupport::CaptureStdout out;
-        c.code = runConverter(int(argv.size()), argv.data());
-        c.out = out.finish();
-        c.err = err.finish();
-    }
+    const testsupport::ConverterCall called = testsupport::callConverter({args.begin() + 1, args.end()});
+    Call c{called.code, called.out, called.err, ""};
     if (args.size() > 2 && testsupport::fileExists(args[2])) c.text = testsupport::readText(args[2]);
     return c;
 }

@@ -5,29 +5,14 @@
 #include <string>
 #include <vector>
 
-#include "CaptureOutput.h"
-#include "Converter.h"
+#include "ConverterCall.h"
 #include "cb/Version.h"
 
 namespace {
 
-struct Outcome {
-    int code;
-    std::string out, err;
-};
+using Outcome = testsupport::ConverterCall;
 
-Outcome call(std::vector<std::string> args) {
-    args.insert(args.begin(), "prog");
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    Outcome o;
-    testsupport::CaptureStderr err;
-    testsupport::CaptureStdout out;
-    o.code = runConverter(int(argv.size()), argv.data());
-    o.out = out.finish();
-    o.err = err.finish();
-    return o;
-}
+Outcome call(std::vector<std::string> args) { return testsupport::callConverter(std::move(args)); }
 
 }  // namespace
 

@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 #include <omp.h>
 
+#include <thread>
+#include <vector>
+
 #include "CaptureOutput.h"
 #include "MessageOf.h"
 #include "TempPath.h"
@@ -110,6 +113,30 @@ TEST(Log, PrefixesVerbosityAndTheLogFile) {
     EXPECT_EQ("Corix ** WARNING ** : w\n            Channel position: 0.5 MB\n",
               testsupport::readText(dir.file("lib.log")));
     EXPECT_FALSE(Cb::openLogFile(dir.file("missing/dir/lib.log")));
+}
+
+TEST(Log, ARedirectTakesOnlyItsOwnThreadsLinesAndNests) {
+    std::vector<std::string> outer, inner;
+    testsupport::CaptureStderr capture;
+    {
+        Cb::ThreadLogRedirect a([&](const std::string& line) { outer.push_back(line); });
+        Cb::logWarning("one");
+        {
+            Cb::ThreadLogRedirect b([&](const std::string& line) { inner.push_back(line); });
+            Cb::logError("two");
+            // Another thread's lines, and a throwing sink's, do not reach this one.
+            std::thread([&] {
+                Cb::ThreadLogRedirect c([](const std::string&) { throw std::runtime_error("sink"); });
+                Cb::logWarning("lost");
+            }).join();
+            std::thread([] { Cb::logInfo("elsewhere"); }).join();
+        }
+        Cb::logInfo("three");
+    }
+    Cb::logWarning("four");
+    EXPECT_EQ((std::vector<std::string>{"Corix ** WARNING ** : one", "Corix: three"}), outer);
+    EXPECT_EQ((std::vector<std::string>{"***** CORIX ERROR: two"}), inner);
+    EXPECT_EQ("Corix: elsewhere\nCorix ** WARNING ** : four\n", capture.finish());
 }
 
 TEST(ThreadCounts, EnvironmentOverridesOnlyWithPositiveNumbersAndTheLibraryCountIsClamped) {
