@@ -4,45 +4,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "cb/factory/Files.h"
+
 namespace {
-
-// The umask as the kernel reports it, without changing it; false where it
-// does not (before Linux 4.7).
-bool reportedUmask(mode_t& mask) {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind("Umask:", 0) != 0) continue;
-        char* end = nullptr;
-        const unsigned long value = std::strtoul(line.c_str() + 6, &end, 8);
-        if (end == line.c_str() + 6 || value > 0777) return false;
-        mask = mode_t(value);
-        return true;
-    }
-    return false;
-}
-
-// The process's umask, read once: new files get 0666 less it, as fopen gives them.
-// Setting it to read it back would, for a moment, let files that other threads
-// create meanwhile skip it: that is only the fallback.
-mode_t processUmask() {
-    static mode_t mask = 0;
-    static std::once_flag once;
-    std::call_once(once, [] {
-        if (reportedUmask(mask)) return;
-        mask = ::umask(0);
-        ::umask(mask);
-    });
-    return mask;
-}
 
 std::string temporaryFolder() {
     const char* tmp = std::getenv("TMPDIR");
@@ -71,7 +42,7 @@ OutputFile::OutputFile(std::string target) : target_(std::move(target)) {
     // A link to a file is followed, as opening the target would follow it.
     fs::path place = fs::weakly_canonical(fs::path(target_), error);
     if (error) place = target_;
-    mode_ = 0666 & ~processUmask();
+    mode_ = Cb::newFileMode();
     struct stat st;
     if (::stat(place.c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode) || ::access(place.c_str(), W_OK) != 0) return;

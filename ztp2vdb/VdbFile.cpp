@@ -14,6 +14,7 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "cb/factory/Files.h"
 #include "zt/cat.h"
 #include "zt/ztx.h"
 
@@ -22,16 +23,7 @@ namespace {
 // A fresh, unique file beside `target`, readable as a plain new file would be
 // (mkstemp makes it private).
 std::string createTemporaryBeside(const std::string& target) {
-    const std::filesystem::path path(target);
-    const std::filesystem::path folder = path.parent_path();
-    std::string pattern = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
-    const int fd = mkstemp(pattern.data());
-    if (fd < 0) throw ztx::base(zt::cat("Cannot create ", target, ": ", std::strerror(errno)));
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
-    close(fd);
-    return pattern;
+    return Cb::createFileBeside(target);
 }
 
 }  // namespace

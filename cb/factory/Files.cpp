@@ -2,14 +2,19 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <string>
 
 #include "cb/Log.h"
 #include "zt/cat.h"
@@ -130,6 +135,47 @@ std::string stripExtension(const std::string& path) {
     const size_t separator = path.find_last_of("/\\");
     if (separator != std::string::npos && separator > dot) return path;
     return path.substr(0, dot);
+}
+
+namespace {
+
+// The umask as the kernel reports it; false where it does not (before Linux 4.7).
+bool reportedUmask(mode_t& mask) {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("Umask:", 0) != 0) continue;
+        char* end = nullptr;
+        const unsigned long value = std::strtoul(line.c_str() + 6, &end, 8);
+        if (end == line.c_str() + 6 || value > 0777) return false;
+        mask = mode_t(value);
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+unsigned newFileMode() {
+    static mode_t mask = 0;
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (reportedUmask(mask)) return;
+        mask = ::umask(0);
+        ::umask(mask);
+    });
+    return 0666u & ~unsigned(mask);
+}
+
+std::string createFileBeside(const std::string& target) {
+    const std::filesystem::path path(target);
+    const std::filesystem::path folder = path.parent_path().empty() ? "." : path.parent_path();
+    std::string pattern = (folder / zt::cat(".", path.filename().string(), ".XXXXXX")).string();
+    const int fd = ::mkstemp(pattern.data());
+    if (fd < 0) throw ztx::base(zt::cat("Cannot create a file beside ", target, ": ", std::strerror(errno)));
+    // mkstemp makes the file private.
+    ::fchmod(fd, mode_t(newFileMode()));
+    ::close(fd);
+    return pattern;
 }
 
 }  // namespace Cb

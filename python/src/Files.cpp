@@ -11,6 +11,7 @@
 #include <filesystem>
 
 #include "ExportParticles.h"
+#include "cb/factory/Files.h"
 #include "cb/io/ZtpWriter.h"
 #include "cb/model/Body.h"
 #include "zt/cat.h"
@@ -35,15 +36,7 @@ std::string temporaryBeside(const std::string& path) {
     if (folder.empty()) folder = ".";
     std::error_code ignored;
     std::filesystem::create_directories(folder, ignored);
-    std::string name = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
-    const int fd = ::mkstemp(name.data());
-    if (fd < 0) throw ztx::base(zt::cat("Cannot create a file beside ", path, ": ", std::strerror(errno)));
-    // mkstemp makes the file private; a cache gets the usual permissions.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
-    ::close(fd);
-    return name;
+    return Cb::createFileBeside(path);
 }
 
 }  // namespace

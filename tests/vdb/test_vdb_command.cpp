@@ -161,7 +161,7 @@ TEST_F(VdbCommand, ArgumentsAndOutputsThatCannotBeWritten) {
          "Unhandled exception: ZtpReader(" + dir.file("none.ztp") +
              ") failed: Cannot open file: No such file or directory\n"},
         {{ztp, dir.file("no/out.vdb")},
-         "Unhandled exception: Cannot create " + dir.file("no/out.vdb") + ": No such file or directory\n"},
+         "Unhandled exception: Cannot create a file beside " + dir.file("no/out.vdb") + ": No such file or directory\n"},
         {{ztp, ztp}, "Unhandled exception: The output " + ztp + " is the input file\n"},
     };
     for (const auto& f : failures) {

@@ -36,6 +36,17 @@ std::string readFile(const std::string& path);
 // Every "\" becomes "/".
 std::string toNativePath(const std::string& path);
 
+// The permissions a new file gets from fopen: 0666 less the process's umask,
+// read once and without changing it (setting it to read it back would, for
+// a moment, let files that other threads create meanwhile skip it).
+unsigned newFileMode();
+
+// A new, empty, uniquely named file beside `target` (".<name>.XXXXXX"),
+// with the permissions of a new file: a place to write a whole file before it
+// is renamed over the target. Throws "Cannot create a file beside <target>: "
+// + the system's text.
+std::string createFileBeside(const std::string& target);
+
 // True when `path` ends in "." + ext with at least one character before the
 // dot; case-sensitive ("a.sig" yes; "a.SIG", "sig", ".sig" no).
 bool hasExtension(const std::string& path, const std::string& ext);
