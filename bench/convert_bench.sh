@@ -8,7 +8,16 @@
 # set). It checks that both write the same bytes. ztp-sample's time and
 # throughput are reported too.
 #
-#   bash bench/convert_bench.sh [--raw] [particle_count ...]
+#   bash bench/convert_bench.sh [--raw] [--overwrite] [particle_count ...]
+#
+# Each program writes a new file: its output of the round before is removed
+# first, outside the timing, as a farm writes each frame anew. With
+# --overwrite the outputs stay and every run replaces its own file of the
+# round before. The converter keeps that file whole until the new one is
+# complete, so it needs fresh memory for the new file's pages, where the bound
+# and the first converter unlink or truncate the old file first and reuse its
+# pages: on a virtual machine that returns free memory to its host, touching
+# fresh memory costs more than the work itself.
 #
 # Counts default to SIZES, else "1000000 5000000 10000000". ROUNDS (default
 # 5), THREADS (default 2), SEED (default 1) and TMPDIR (the temporary
@@ -24,10 +33,12 @@ source "$(dirname "$0")/programs.sh"
 usage() { sed -n '2,/^set -euo/p' "$0" | sed '$d' | sed 's/^# \{0,1\}//'; }
 
 raw=0
+overwrite=0
 sizes=()
 for arg in "$@"; do
   case "$arg" in
     --raw) raw=1 ;;
+    --overwrite) overwrite=1 ;;
     -h | --help) usage; exit 0 ;;
     '' | *[!0-9]*) echo "convert_bench.sh: not a particle count: '$arg'" >&2; usage >&2; exit 1 ;;
     *) sizes+=("$arg") ;;
@@ -67,6 +78,7 @@ PY
 measure() {
   local name="$1"
   shift
+  [ "$overwrite" = 1 ] || rm -f "$work"/"$name".txscene
   read -r rc wall rss < <(python3 "$work/measure.py" "$work/$name" "$@")
   if [ "$rc" != 0 ]; then
     echo "convert_bench.sh: '$*' failed (exit $rc):" >&2
@@ -100,11 +112,11 @@ for count in "${sizes[@]}"; do
         measure bound "$bound_here" "$work/sidecar.json" "$cache" "$work/bound.txscene" bench 0.01 24 1 "$threads"
         bound_walls+=("$wall")
       fi
-      OMP_NUM_THREADS="$threads" measure convert "$CONVERTER" "$cache" "$work/out.txscene" bench 0.01 24 1
+      OMP_NUM_THREADS="$threads" measure convert "$CONVERTER" "$cache" "$work/convert.txscene" bench 0.01 24 1
       conv_walls+=("$wall") conv_rss+=("$rss")
       if [ -n "${BASELINE:-}" ]; then
         LD_LIBRARY_PATH="${BASELINE_LIB:-$(dirname "$BASELINE")}" OMP_NUM_THREADS="$threads" \
-          measure baseline "$BASELINE" "$cache" "$work/base.txscene" bench 0.01 24 1
+          measure baseline "$BASELINE" "$cache" "$work/baseline.txscene" bench 0.01 24 1
         base_walls+=("$wall") base_rss+=("$rss")
       fi
     done
@@ -113,11 +125,11 @@ for count in "${sizes[@]}"; do
       cat "$work/convert.out" >&2
       exit 1
     }
-    if [ -n "$bound_here" ] && ! cmp -s "$work/out.txscene" "$work/bound.txscene"; then
+    if [ -n "$bound_here" ] && ! cmp -s "$work/convert.txscene" "$work/bound.txscene"; then
       echo "convert_bench.sh: the converter and the bound wrote different files" >&2
       exit 1
     fi
-    out_size="$(stat -c %s "$work/out.txscene")"
+    out_size="$(stat -c %s "$work/convert.txscene")"
     conv="$(median "${conv_walls[@]}")" rss="$(median "${conv_rss[@]}")"
     if [ -n "$bound_here" ]; then
       b="$(median "${bound_walls[@]}")"
@@ -139,7 +151,9 @@ for count in "${sizes[@]}"; do
 done
 
 echo
-echo "ztp2txscene against the bound on ztp-sample caches (seed $seed, $(nproc) processors, $threads threads, median of $rounds)"
+target="new files"
+[ "$overwrite" = 1 ] && target="each run replacing its own output"
+echo "ztp2txscene against the bound on ztp-sample caches (seed $seed, $(nproc) processors, $threads threads, median of $rounds, $target)"
 printf '%11s %-10s %9s %11s | %9s %8s %6s %9s | %10s %9s | %7s %8s\n' particles cache "cache MB" "txscene MB" \
   "convert s" "bound s" ratio "peak MB" "baseline s" "base MB" "make s" "make MB/s"
 for row in "${rows[@]}"; do echo "$row"; done

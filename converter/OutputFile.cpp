@@ -98,7 +98,7 @@ bool OutputFile::commit() {
         fail(0);
         return false;
     }
-    if (::rename(temporary_.c_str(), target_.c_str()) != 0) return false;
+    if (!Cb::replaceFile(temporary_, target_)) return false;
     temporary_.clear();
     return true;
 }

@@ -102,8 +102,7 @@ void VdbFileWriter::commit() {
     if (committed_) return;
     archive_->finish();
     if (!archive_->good()) throw ztx::base(zt::cat("Cannot write ", target_));
-    std::error_code ec;
-    std::filesystem::rename(temporary_, target_, ec);
-    if (ec) throw ztx::base(zt::cat("Cannot write ", target_, ": ", ec.message()));
+    if (!Cb::replaceFile(temporary_, target_))
+        throw ztx::base(zt::cat("Cannot write ", target_, ": ", std::strerror(errno)));
     committed_ = true;
 }

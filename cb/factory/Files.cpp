@@ -1,6 +1,7 @@
 #include "cb/factory/Files.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -176,6 +177,20 @@ std::string createFileBeside(const std::string& target) {
     ::fchmod(fd, mode_t(newFileMode()));
     ::close(fd);
     return pattern;
+}
+
+bool replaceFile(const std::string& written, const std::string& target) noexcept {
+    struct stat st;
+    if (::lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+        if (::renameat2(AT_FDCWD, written.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) == 0) {
+            // `written` now names the old file.
+            ::unlink(written.c_str());
+            return true;
+        }
+        // Not supported here, or the target went meanwhile: a plain rename.
+        if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP && errno != ENOENT) return false;
+    }
+    return ::rename(written.c_str(), target.c_str()) == 0;
 }
 
 }  // namespace Cb

@@ -61,7 +61,7 @@ void writeCache(const std::string& path, const std::vector<std::shared_ptr<BodyH
         writer.open(temporary);
         for (Cb::Body* body : toWrite) writer.writeBody(*body, "*.*", compress);
         writer.close();
-        if (std::rename(temporary.c_str(), path.c_str()) != 0)
+        if (!Cb::replaceFile(temporary, path))
             throw ztx::base(zt::cat("Cannot rename ", temporary, " to ", path, ": ", std::strerror(errno)));
     } catch (...) {
         std::remove(temporary.c_str());

@@ -1,8 +1,12 @@
-// Extension tests, path forms, directory listing, environment variables and
-// whole-file reading with their failures.
+// Extension tests, path forms, directory listing, environment variables,
+// whole-file reading with their failures, and replacing files whole.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
 
 #include "CaptureOutput.h"
 #include "MessageOf.h"
@@ -92,4 +96,61 @@ TEST(Files, ReadFileTranslatesLineEndsLikeTextModeAndReportsFailures) {
               messageOf([&] { Cb::readFile(missing); }));
     EXPECT_EQ("Error loading file " + dir.path() + ": Is a directory", messageOf([&] { Cb::readFile(dir.path()); }));
     EXPECT_EQ("Error loading file /dev/zero: Invalid argument", messageOf([] { Cb::readFile("/dev/zero"); }));
+}
+
+// Writing beside a target and putting the result in its place, as the
+// converter, ztp2vdb and the Python module do.
+TEST(Files, FilesBesideATargetReplaceItWholeAndLeaveNothingBehind) {
+    testsupport::TempDir dir;
+    const auto entries = [&] {
+        Names names;
+        for (const auto& e : std::filesystem::directory_iterator(dir.path())) names.push_back(e.path().filename());
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    const std::string target = dir.file("out.txscene");
+    const mode_t mask = ::umask(022);
+    ::umask(mask);  // read; newFileMode must agree without changing it
+    EXPECT_EQ(0666u & ~unsigned(mask), Cb::newFileMode());
+
+    // No target yet: a rename.
+    std::string written = Cb::createFileBeside(target);
+    EXPECT_EQ(dir.path(), std::filesystem::path(written).parent_path().string());
+    EXPECT_EQ(0u, std::filesystem::path(written).filename().string().rfind(".out.txscene.", 0));
+    struct stat st;
+    ASSERT_EQ(0, ::stat(written.c_str(), &st));
+    EXPECT_EQ(Cb::newFileMode(), unsigned(st.st_mode & 07777));
+    testsupport::writeFile(written, "first");
+    ASSERT_TRUE(Cb::replaceFile(written, target));
+    EXPECT_EQ("first", testsupport::readText(target));
+
+    // An existing target, with a second name that keeps the old bytes, as a rename leaves it.
+    ASSERT_EQ(0, ::link(target.c_str(), dir.file("kept").c_str()));
+    written = Cb::createFileBeside(target);
+    testsupport::writeFile(written, "second");
+    ASSERT_TRUE(Cb::replaceFile(written, target));
+    EXPECT_EQ("second", testsupport::readText(target));
+    EXPECT_EQ("first", testsupport::readText(dir.file("kept")));
+    EXPECT_EQ((Names{"kept", "out.txscene"}), entries());
+
+    // A folder in the target's place stays, and so does the written file.
+    ASSERT_EQ(0, ::mkdir(dir.file("folder").c_str(), 0777));
+    written = Cb::createFileBeside(dir.file("folder"));
+    EXPECT_FALSE(Cb::replaceFile(written, dir.file("folder")));
+    EXPECT_EQ(EISDIR, errno);
+    EXPECT_TRUE(std::filesystem::is_directory(dir.file("folder")));
+    EXPECT_TRUE(testsupport::fileExists(written));
+    std::filesystem::remove(written);
+
+    // A link in the target's place is replaced itself, as rename replaces it.
+    ASSERT_EQ(0, ::symlink("kept", dir.file("link").c_str()));
+    written = Cb::createFileBeside(dir.file("link"));
+    testsupport::writeFile(written, "third");
+    ASSERT_TRUE(Cb::replaceFile(written, dir.file("link")));
+    EXPECT_FALSE(std::filesystem::is_symlink(dir.file("link")));
+    EXPECT_EQ("third", testsupport::readText(dir.file("link")));
+    EXPECT_EQ("first", testsupport::readText(dir.file("kept")));
+
+    EXPECT_EQ("Cannot create a file beside " + dir.file("none/x") + ": No such file or directory",
+              messageOf([&] { Cb::createFileBeside(dir.file("none/x")); }));
 }

@@ -47,6 +47,14 @@ unsigned newFileMode();
 // + the system's text.
 std::string createFileBeside(const std::string& target);
 
+// Puts the whole file `written` in the place of `target`, atomically: readers
+// see the old file or the new one, never neither. An existing regular target
+// is swapped out and then removed, rather than renamed over: renaming over a
+// file makes some file systems (ext4) write the new file back inside the
+// call, which for a large file costs as much as writing it did. False with
+// errno set when the file cannot be put there (`written` then stays).
+bool replaceFile(const std::string& written, const std::string& target) noexcept;
+
 // True when `path` ends in "." + ext with at least one character before the
 // dot; case-sensitive ("a.sig" yes; "a.SIG", "sig", ".sig" no).
 bool hasExtension(const std::string& path, const std::string& ext);
