@@ -1,32 +1,18 @@
 #include "VdbFile.h"
 
-#include <fcntl.h>
 #include <openvdb/io/Archive.h>
 #include <openvdb/io/GridDescriptor.h>
 #include <openvdb/io/io.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
-#include <stdexcept>
 
 #include "cb/factory/Files.h"
 #include "zt/cat.h"
 #include "zt/ztx.h"
-
-namespace {
-
-// A fresh, unique file beside `target`, readable as a plain new file would be
-// (mkstemp makes it private).
-std::string createTemporaryBeside(const std::string& target) {
-    return Cb::createFileBeside(target);
-}
-
-}  // namespace
 
 // The protected writing half of OpenVDB's archive, driven one grid at a time.
 class VdbFileWriter::Archive : public openvdb::io::Archive {
@@ -69,7 +55,7 @@ private:
 };
 
 VdbFileWriter::VdbFileWriter(const std::string& target, const openvdb::MetaMap& metadata)
-    : target_(target), temporary_(createTemporaryBeside(target)) {
+    : target_(target), temporary_(Cb::createFileBeside(target)) {
     try {
         archive_ = std::make_unique<Archive>(temporary_, metadata);
         if (!archive_->good()) throw ztx::base(zt::cat("Cannot create ", target_));
