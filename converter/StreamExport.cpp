@@ -483,6 +483,7 @@ void Exporter::positionBlock(Worker& w, BodyWork& work, size_t t) {
     }
     const zt::vec3f* data = fetch(w, s);
     if (w.valueCount != count) throw ztx::base(zt::cat("Particle block ", t, " changed while it was read"));
+    if (count == 0) return;  // a worker's buffer may not exist yet
     bounds.add(&data[0][0], count);
     emit(w, at, data, size_t(count) * sizeof(zt::vec3f));
 }

@@ -96,10 +96,10 @@ std::vector<zt::vec3f> spread(int n, float step) {
 
 // The velocity channel of a body keeps `keep(count)` elements in each block,
 // out of step with its positions.
-void velocitiesOutOfStep(Cb::Body& body, const std::function<int64_t(int64_t)>& keep) {
+void blocksResized(Cb::Body& body, const std::string& channel, const std::function<int64_t(int64_t)>& keep) {
     Cb::ParticleShape& shape = *body.mutableParticleShape();
     shape.setSyncDeferral(1);
-    auto& v = shape.mutableChannelAs<Vec3fChannel>("velocity")->blocks();
+    auto& v = shape.mutableChannelAs<Vec3fChannel>(channel)->blocks();
     for (int64_t g = 0; g < v.blockCount(); ++g) {
         zt::block3<zt::vec3f>* b = v.typedBlock(g);
         if (!b) continue;
@@ -114,7 +114,7 @@ TEST_F(StreamExport, AgreesWithGatheringOnOddBodiesAndBlocks) {
         "odd.ztp",
         {{"first", spread(700, 1.3f)}, {"plain", spread(90, 0.9f), false}, {"odd", spread(40, 2.0f)},
          {"nopos", spread(30, 1.0f)}, {"short", spread(500, 1.1f)}, {"long", spread(300, 1.7f)},
-         {"floatpos", spread(20, 1.0f)}, {"empty", {}}},
+         {"floatpos", spread(20, 1.0f)}, {"hollow", spread(60, 1.0f)}, {"empty", {}}},
         [](Cb::Body& b) {
             Cb::ParticleShape& shape = *b.mutableParticleShape();
             if (b.name() == "odd") {
@@ -124,9 +124,12 @@ TEST_F(StreamExport, AgreesWithGatheringOnOddBodiesAndBlocks) {
             } else if (b.name() == "nopos") {
                 shape.removeChannel("position");
             } else if (b.name() == "short") {
-                velocitiesOutOfStep(b, [](int64_t n) { return n / 2; });
+                blocksResized(b, "velocity", [](int64_t n) { return n / 2; });
             } else if (b.name() == "long") {
-                velocitiesOutOfStep(b, [](int64_t n) { return n + 7; });
+                blocksResized(b, "velocity", [](int64_t n) { return n + 7; });
+            } else if (b.name() == "hollow") {
+                // Blocks of no particles, with velocities beside them.
+                blocksResized(b, "position", [](int64_t) { return 0; });
             } else if (b.name() == "floatpos") {
                 shape.removeChannel("position");
                 shape.setSyncDeferral(1);
@@ -142,6 +145,17 @@ TEST_F(StreamExport, AgreesWithGatheringOnOddBodiesAndBlocks) {
         testsupport::ScopedThreads scope(threads);
         EXPECT_EQ(o, run(true, file, dir.file("again.txscene"))) << threads << " threads";
     }
+}
+
+TEST_F(StreamExport, BlocksOfNoParticlesFirstInAFileAddNothing) {
+    // Each worker's first block holds nothing: its buffers are still unallocated.
+    const std::string file = write("hollow.ztp", {{"hollow", spread(60, 1.0f)}}, [](Cb::Body& b) {
+        blocksResized(b, "position", [](int64_t) { return 0; });
+    });
+    testsupport::ScopedThreads scope(1);
+    const Outcome o = expectSame(file);
+    EXPECT_TRUE(o.ok);
+    EXPECT_EQ(0u, o.out.find("exported 0 particles\n")) << o.out;
 }
 
 TEST_F(StreamExport, TheBoxKeepsNaNsAndSignedZerosWhereOrderPutsThem) {
@@ -169,8 +183,8 @@ TEST_F(StreamExport, BlocksTooLargeToHoldStreamThrough) {
     std::vector<zt::vec3f> p(300000);
     for (size_t i = 0; i < p.size(); ++i) p[i] = {{float(i % 997) * 0.009f, float(i % 89) * 0.1f, float(i) * 1e-5f}};
     const std::string file = write("big.ztp", {{"even", p}, {"short", p}, {"long", p}}, [](Cb::Body& b) {
-        if (b.name() == "short") velocitiesOutOfStep(b, [](int64_t n) { return n - 40000; });
-        if (b.name() == "long") velocitiesOutOfStep(b, [](int64_t n) { return n + 40000; });
+        if (b.name() == "short") blocksResized(b, "velocity", [](int64_t n) { return n - 40000; });
+        if (b.name() == "long") blocksResized(b, "velocity", [](int64_t n) { return n + 40000; });
     });
     const Outcome o = expectSame(file);
     EXPECT_TRUE(o.ok);
