@@ -423,23 +423,9 @@ void Body::write(ZtpWriter& writer, const std::string& selection, bool compress)
     // The layout record has no way to mark a slot empty: a reader would give
     // every later slot of the list to the wrong block.
     settleForWriting();
-    ZtpOutput& out = writer.stream();
-    writeString(out, name());
-    writeString(out, signatureName_);
-    writeString(out, extraText_);
-    out.writeExact(transform_, sizeof transform_, "Error writing ztp value");
-    writeHook(writer);
 
-    out.writeI32(sectionCount());
-    for (int s = 0; s < sectionCount(); ++s) {
-        const ValueSection* section = sectionAt(s);
-        writeString(out, section->name());
-        out.writeI32(section->valueCount());
-        for (int v = 0; v < section->valueCount(); ++v) writeValue(out, *section->valueAt(v));
-    }
-
-    // Each shape's own selection: the names of its channels that a selector
-    // matches, each followed by one blank.
+    // Each shape's own selection, settled before anything is written: the
+    // names of its channels that a selector matches, each followed by a space.
     std::vector<Selector> selectors;
     for (const std::string& token : splitBlanks(selection)) selectors.push_back(parseSelector(token));
     for (const Selector& sel : selectors)
@@ -464,10 +450,30 @@ void Body::write(ZtpWriter& writer, const std::string& selection, bool compress)
                     unreadable[size_t(c)] = true;
                     continue;
                 }
+                // The shape takes its channels by name, space-separated (names
+                // hold no spaces): an empty name would be lost unseen.
+                if (channel.name().empty())
+                    throw ztx::base(zt::cat("Cannot write a channel without a name: ", kind, "-Shape of body '",
+                                            name(), "'"));
                 own += channel.name() + " ";
             }
         }
         if (!own.empty()) written.emplace_back(handle.get(), own);
+    }
+
+    ZtpOutput& out = writer.stream();
+    writeString(out, name());
+    writeString(out, signatureName_);
+    writeString(out, extraText_);
+    out.writeExact(transform_, sizeof transform_, "Error writing ztp value");
+    writeHook(writer);
+
+    out.writeI32(sectionCount());
+    for (int s = 0; s < sectionCount(); ++s) {
+        const ValueSection* section = sectionAt(s);
+        writeString(out, section->name());
+        out.writeI32(section->valueCount());
+        for (int v = 0; v < section->valueCount(); ++v) writeValue(out, *section->valueAt(v));
     }
 
     writeLayoutRecord(out, *layout_);

@@ -186,6 +186,27 @@ TEST_F(Selection, NamesThatMatchNothingOrCannotBeWrittenAreReported) {
                   {{"Particle", all}, {"Point", points}});
 }
 
+// A channel's name reaches its shape through a space-separated list, where
+// an empty name would vanish: such a channel (a file may hold one) is refused,
+// with nothing of the body written, instead of being left out unseen.
+TEST_F(Selection, AChannelWithoutANameIsRefusedBeforeAnythingIsWritten) {
+    auto* shape = body->mutableParticleShape();
+    shape->createChannel1f("tab\there", 1.0f);  // other characters come back as they were
+    expectWritten("*.*", "", {{"Particle", {"position", "velocity", "density", "tab\there"}}, {"Point", points}});
+    shape->createChannel1f("", 1.0f);
+    for (const std::string selection : {"*.*", "Particle.*"}) {
+        ZtpWriter writer;
+        writer.open(file("bad.ztp"));
+        const int64_t header = writer.tell();
+        EXPECT_EQ("Cannot write a channel without a name: Particle-Shape of body 'Sel'",
+                  messageOf([&] { writer.writeBody(*body, selection, true); }));
+        EXPECT_EQ(0, writer.bodiesWritten());
+        EXPECT_EQ(header, writer.tell());
+    }
+    // Not selected, it is no matter.
+    expectWritten("Point.*", "", {{"Point", points}});
+}
+
 TEST_F(WriterTest, ALayoutWithEmptySlotsComesBackWithEveryBlockOnTheTileOfItsSlot) {
     auto body = testsupport::makeParticleBody({"Holes", {{{1, 1, 1}}, {{2, 1, 1}}}});
     zt::tile_layout3& layout = body->mutableLayout();
