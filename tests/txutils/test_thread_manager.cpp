@@ -2,6 +2,7 @@
 // messages, failures, the task queue (and its lock) under contention, and
 // cooperative stopping with its messages.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <array>
 #include <atomic>
@@ -106,6 +107,16 @@ TEST(ThreadManager, QueueServersRunEveryTaskOnceAndStopInOrder) {
     EXPECT_EQ(expected + kAllEnded + kGone, capture.finish());
 }
 
+// What a capture of standard error holds so far, read in place: the capture's
+// file is standard error itself.
+std::string capturedStderr() {
+    std::string text;
+    char buffer[4096];
+    off_t at = 0;
+    for (ssize_t n; (n = ::pread(2, buffer, sizeof buffer, at)) > 0; at += n) text.append(buffer, size_t(n));
+    return text;
+}
+
 // Without force, a worker that ignores the stop is reported and kept for a
 // later call; with force it is abandoned safely: detached, it outlives its
 // manager and runs to the end of its job, releasing what it holds.
@@ -121,11 +132,14 @@ TEST(ThreadManager, AWorkerThatIgnoresTheStopIsKeptOrAbandoned) {
         manager.terminateThreads(false);
         EXPECT_EQ(1, manager.workerCount());
         release = true;
+        // Released, the worker says it ends on its own time: let it, so that
+        // the lines come in one order.
+        waitUntil([] { return capturedStderr().find(ended(0)) != std::string::npos; });
         manager.setStopTimeout(WorkerThreadManager::kStopTimeout);
         manager.terminateThreads(false);
         EXPECT_EQ(0, manager.workerCount());
     }
-    EXPECT_EQ(kMade + timedOut + "[WinThreadManager] Terminating 1 threads\n" + kWaiting + ended(0) + kAllEnded + kGone,
+    EXPECT_EQ(kMade + timedOut + ended(0) + "[WinThreadManager] Terminating 1 threads\n" + kWaiting + kAllEnded + kGone,
               kept.finish());
 
     release = false;
