@@ -8,6 +8,7 @@
 
 #include "ByteBuilder.h"
 #include "CaptureOutput.h"
+#include "LibraryTest.h"
 #include "MessageOf.h"
 #include "ParticleBodies.h"
 #include "TempPath.h"
@@ -24,15 +25,8 @@ using testsupport::messageOf;
 
 namespace {
 
-class Reader : public ::testing::Test {
+class Reader : public testsupport::LibraryTest {
 protected:
-    void SetUp() override {
-        testsupport::CaptureStderr quiet;  // the missing signature folders
-        Cb::begin(true);
-    }
-    void TearDown() override { Cb::end(); }
-
-    std::string file(const std::string& name) const { return dir.file(name); }
     // Writes the bytes to the file; its path.
     std::string make(const std::string& name, const ByteBuilder& bytes) const {
         testsupport::writeFile(file(name), bytes.data());
@@ -47,8 +41,6 @@ protected:
         return reader;
     }
 
-    testsupport::TempDir dir;
-    testsupport::ScopedEnv corix{"CORIX_PATH", dir.path().c_str()};
     std::string log;
 };
 

@@ -17,25 +17,14 @@
 #include <gtest/gtest.h>
 
 #include "CaptureOutput.h"
+#include "LibraryTest.h"
 #include "TempPath.h"
 #include "cb/factory/Startup.h"
 
 namespace infotest {
 
 // A started library (without signatures) and a scratch folder.
-class LibraryTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        testsupport::CaptureStderr quiet;  // the missing signature folders
-        Cb::begin(true);
-    }
-    void TearDown() override { Cb::end(); }
-
-    std::string file(const std::string& name) const { return dir.file(name); }
-
-    testsupport::TempDir dir;
-    testsupport::ScopedEnv corix{"CORIX_PATH", dir.path().c_str()};
-};
+using LibraryTest = testsupport::LibraryTest;
 
 struct Run {
     int code = -1;
